@@ -1,0 +1,27 @@
+#pragma once
+
+#include <chrono>
+
+namespace wynfc {
+
+using Millis = std::chrono::milliseconds;
+
+// Every duration of the product, in one value, so that tests can run the real state
+// machines with short ticks. The defaults are the product's.
+struct Timing {
+    // A transport's wait for an answer: a tick every countdownTick, counting
+    // countdownStart down to 1; the tick after that declares the timeout.
+    Millis countdownTick{1000};
+    int countdownStart = 5;
+
+    // One turn of the work page's scan loop.
+    Millis scanLoopPeriod{1000};
+
+    // The delayed endings of jobs (popup closed, "Waiting to read..." shown again).
+    Millis delayedEnding{1500};
+
+    // Longest the whole countdown can take before it declares the timeout.
+    Millis countdownLimit() const { return countdownTick * (countdownStart + 1); }
+};
+
+} // namespace wynfc

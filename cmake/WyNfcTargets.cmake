@@ -1,0 +1,48 @@
+# Shared settings for the project's own targets.
+
+add_library(wynfc_warnings INTERFACE)
+target_compile_options(wynfc_warnings INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+    -Wimplicit-fallthrough -Wnull-dereference
+    $<$<BOOL:${WYNFC_WERROR}>:-Werror>)
+
+# Log lines name source files by their path inside the repository.
+add_compile_options("-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
+
+# wynfc_add_tests(<name> DIR <dir> LIBS <libs...>)
+# One test program per layer, made of every *_test.cpp in DIR.
+function(wynfc_add_tests name)
+    cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
+    if(NOT WYNFC_BUILD_TESTS)
+        return()
+    endif()
+    file(GLOB sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp")
+    if(NOT sources)
+        return()
+    endif()
+    add_executable(${name} ${sources})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} wynfc_warnings GTest::gmock GTest::gtest_main)
+    target_compile_definitions(${name} PRIVATE
+        WYNFC_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+        WYNFC_BINARY_DIR="${PROJECT_BINARY_DIR}"
+        WYNFC_RESOURCES_DIR="${PROJECT_SOURCE_DIR}/WyNfcApp/resources")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+endfunction()
+
+# wynfc_add_layer(<name> DIR <dir> [DEPS <targets...>])
+# A layer of the application: a static library of every *.cpp in DIR (an interface
+# library while the layer has headers only). Headers are included as "<layer>/<file>.h"
+# relative to the application folder.
+function(wynfc_add_layer name)
+    cmake_parse_arguments(ARG "" "DIR" "DEPS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp")
+    if(sources)
+        add_library(${name} STATIC ${sources})
+        target_include_directories(${name} PUBLIC "${WYNFC_APP_DIR}")
+        target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE wynfc_warnings)
+    else()
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE "${WYNFC_APP_DIR}")
+        target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    endif()
+endfunction()
