@@ -1,0 +1,195 @@
+#include "platform/sim/event_loop.h"
+
+#include <algorithm>
+
+namespace wynfc {
+
+// What a caller blocked in sync() waits for. The guard is owned by the posted task, so it
+// is released either after the task has run or when a stopping loop drops the task:
+// either way the caller wakes, and it never returns while the task may still run.
+struct EventLoop::SyncCall {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool ran = false;
+
+    struct Guard {
+        std::shared_ptr<SyncCall> call;
+        Task task;
+        bool ran = false;
+
+        ~Guard() {
+            task = nullptr; // its captures go before the caller returns
+            std::lock_guard lock(call->mutex);
+            call->ran = ran;
+            call->done = true;
+            call->finished.notify_all();
+        }
+    };
+};
+
+EventLoop::EventLoop() {
+    // Held until the thread id is stored: the loop thread takes the lock before running
+    // anything, so no task can observe the id unset.
+    std::lock_guard lock(mutex_);
+    thread_ = std::thread([this] { run(); });
+    loopThreadId_ = thread_.get_id();
+}
+
+EventLoop::~EventLoop() {
+    stop();
+}
+
+void EventLoop::async(Task task) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!stopped_) {
+            ready_.push_back(std::move(task));
+            wake_.notify_one();
+            return;
+        }
+    }
+    // A stopped loop drops the task; it is destroyed here, outside the lock, because its
+    // captures may post again.
+}
+
+bool EventLoop::sync(Task task) {
+    if (isMainThread()) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopped_) {
+                return false;
+            }
+        }
+        task();
+        return true;
+    }
+    auto call = std::make_shared<SyncCall>();
+    {
+        auto guard = std::make_shared<SyncCall::Guard>();
+        guard->call = call;
+        guard->task = std::move(task);
+        std::lock_guard lock(mutex_);
+        if (stopped_) {
+            return false; // the guard is released when this scope ends
+        }
+        ready_.push_back([guard] {
+            guard->task();
+            guard->ran = true;
+        });
+        wake_.notify_one();
+    }
+    std::unique_lock lock(call->mutex);
+    call->finished.wait(lock, [&] { return call->done; });
+    return call->ran;
+}
+
+void EventLoop::after(Millis delay, Task task) {
+    const auto deadline = Clock::now() + std::max(delay, Millis{0});
+    std::lock_guard lock(mutex_);
+    if (stopped_) {
+        return;
+    }
+    timers_.emplace(std::make_pair(deadline, timerSequence_++), std::move(task));
+    wake_.notify_one();
+}
+
+bool EventLoop::isMainThread() const {
+    return std::this_thread::get_id() == loopThreadId_;
+}
+
+void EventLoop::stop() {
+    std::deque<Task> droppedTasks;
+    decltype(timers_) droppedTimers;
+    {
+        std::lock_guard lock(mutex_);
+        if (!stopped_) {
+            stopped_ = true;
+            droppedTasks.swap(ready_);
+            droppedTimers.swap(timers_);
+        }
+    }
+    wake_.notify_all();
+    changed_.notify_all();
+    // Destroyed outside the lock: dropping a sync() task wakes its caller.
+    droppedTasks.clear();
+    droppedTimers.clear();
+    if (!isMainThread()) {
+        std::lock_guard joinLock(joinMutex_);
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+}
+
+void EventLoop::waitIdle() {
+    if (isMainThread()) {
+        return;
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return stopped_ || idleLocked(Clock::now()); });
+}
+
+void EventLoop::waitAllIdle(std::initializer_list<EventLoop*> loops) {
+    const auto tasksRun = [&] {
+        std::uint64_t total = 0;
+        for (EventLoop* loop : loops) {
+            std::lock_guard lock(loop->mutex_);
+            total += loop->tasksRun_;
+        }
+        return total;
+    };
+    // Idle together means: a whole pass in which each loop was found idle and no task
+    // ran anywhere, so none of them can have posted work to another.
+    for (;;) {
+        const std::uint64_t before = tasksRun();
+        for (EventLoop* loop : loops) {
+            loop->waitIdle();
+        }
+        if (tasksRun() == before) {
+            return;
+        }
+    }
+}
+
+bool EventLoop::idleLocked(Clock::time_point now) const {
+    const bool timerDue = !timers_.empty() && timers_.begin()->first.first <= now;
+    return ready_.empty() && !running_ && !timerDue;
+}
+
+void EventLoop::moveDueTimersLocked(Clock::time_point now) {
+    while (!timers_.empty() && timers_.begin()->first.first <= now) {
+        ready_.push_back(std::move(timers_.begin()->second));
+        timers_.erase(timers_.begin());
+    }
+}
+
+void EventLoop::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (stopped_) {
+            return;
+        }
+        moveDueTimersLocked(Clock::now());
+        if (!ready_.empty()) {
+            Task task = std::move(ready_.front());
+            ready_.pop_front();
+            running_ = true;
+            lock.unlock();
+            task();
+            task = nullptr; // captures are released before the loop reports idle
+            lock.lock();
+            running_ = false;
+            ++tasksRun_;
+            changed_.notify_all();
+            continue;
+        }
+        if (timers_.empty()) {
+            wake_.wait(lock);
+        } else {
+            wake_.wait_until(lock, timers_.begin()->first.first);
+        }
+    }
+}
+
+} // namespace wynfc
