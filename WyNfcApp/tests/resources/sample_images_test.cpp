@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <variant>
@@ -379,13 +380,14 @@ TEST(SampleImages, BasicDecodesToTheDocumentedValues) {
 }
 
 TEST(SampleImages, UnsupportedDecodesToTheDocumentedValues) {
-    expectDocumentedValues("unsupported.json", {
-                                                   {kIdentificationArea, "device_type", 20LL},
-                                                   {kIdentificationArea, "device_sub_type", 33LL},
-                                                   {kDriverGtinArea, "gtin", std::string("4069871200335")},
-                                                   {"nfc_data_addr_dc_aoc", "output_current", 1400LL},
-                                                   {"nfc_data_addr_dc_dali_setting", "min_level", 170LL},
-                                               });
+    const std::vector<Documented> values = {
+        {kIdentificationArea, "device_type", 20LL},
+        {kIdentificationArea, "device_sub_type", 33LL},
+        {kDriverGtinArea, "gtin", std::string("4069871200335")},
+        {"nfc_data_addr_dc_aoc", "output_current", 1400LL},
+        {"nfc_data_addr_dc_dali_setting", "min_level", 170LL},
+    };
+    expectDocumentedValues("unsupported.json", values);
 }
 
 } // namespace
