@@ -187,7 +187,10 @@ void EventLoop::run() {
         if (timers_.empty()) {
             wake_.wait(lock);
         } else {
-            wake_.wait_until(lock, timers_.begin()->first.first);
+            // A copy: wait_until reads the deadline again after waking, and by then a
+            // stop() may have freed the timer it came from.
+            const Clock::time_point deadline = timers_.begin()->first.first;
+            wake_.wait_until(lock, deadline);
         }
     }
 }
