@@ -45,8 +45,9 @@ public:
                                   const std::shared_ptr<Peripheral>& /*peripheral*/,
                                   const std::optional<BleError>& /*error*/) {}
 
-    // A connection ended: after cancelPeripheralConnection (no error), or because the link
-    // was lost, the device dropped it or Bluetooth went off (with an error).
+    // A connection ended, once per connection: after cancelPeripheralConnection (no error),
+    // or because the link was lost, the device dropped it or Bluetooth went off (with an
+    // error; it then follows the state callback, and a later cancel reports nothing more).
     virtual void didDisconnectPeripheral(CentralManager& central,
                                          const std::shared_ptr<Peripheral>& peripheral,
                                          const std::optional<BleError>& error) = 0;
@@ -61,6 +62,8 @@ class CentralManager {
 public:
     virtual ~CentralManager() = default;
 
+    // The state as last reported to the delegate: unknown until the first
+    // centralManagerDidUpdateState, and inside that callback the state it reports.
     virtual CentralState state() const = 0;
 
     // Scans for every advertising device: no service filter, no options.
