@@ -85,7 +85,9 @@ bool EventLoop::sync(Task task) {
 }
 
 void EventLoop::after(Millis delay, Task task) {
-    const auto deadline = Clock::now() + std::max(delay, Millis{0});
+    // Clamped so that an absurd delay cannot overflow the clock; a year is "never" here.
+    constexpr Millis kLongestDelay = std::chrono::hours(24 * 365);
+    const auto deadline = Clock::now() + std::clamp(delay, Millis{0}, kLongestDelay);
     std::lock_guard lock(mutex_);
     if (stopped_) {
         return;

@@ -112,5 +112,26 @@ TEST_F(TagImageFiles, LoadErrorsNameTheFileAndAFailedSaveKeepsTheOldFile) {
     EXPECT_FALSE(std::filesystem::exists(target));
 }
 
+TEST_F(TagImageFiles, EverySampleDriverImageLoadsAndSavesUnchanged) {
+    int samples = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(WYNFC_RESOURCES_DIR) / "samples")) {
+        if (entry.path().extension() != ".json") {
+            continue;
+        }
+        ++samples;
+        SCOPED_TRACE(entry.path().string());
+        const auto tag = VirtualTag::load(entry.path());
+        EXPECT_EQ(tag->uid().back(), 0xE0); // ISO 15693 UIDs end with 0xE0 in the reported order
+        const auto copy = directory_ / entry.path().filename();
+        tag->save(copy);
+        const TagImage reloaded = loadTagImage(copy);
+        EXPECT_EQ(reloaded.uid, tag->uid());
+        EXPECT_EQ(reloaded.memory, tag->memory());
+        EXPECT_EQ(reloaded.name, tag->image().name);
+    }
+    EXPECT_GT(samples, 0);
+}
+
 } // namespace
 } // namespace wynfc
