@@ -57,6 +57,12 @@ struct SessionAccess;
 
 // A session of the simulated reader. Delegate callbacks and operation completions run
 // on the service's session queue, in the order the session produced them.
+//
+// The invalidated callback carries kUserCanceled ("Session invalidated by user") both
+// when the user closes the sheet and after the application's own invalidate calls, as
+// real readers do; SimulatedTagReaderService::endSession passes its own error. Once
+// ended, a session answers nothing more: operations the tag left unanswered are dropped
+// and later ones complete with kSessionInvalidated.
 class SimulatedTagReaderSession final : public TagReaderSession,
                                         public std::enable_shared_from_this<SimulatedTagReaderSession> {
 public:
