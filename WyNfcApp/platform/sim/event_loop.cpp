@@ -28,24 +28,46 @@ struct EventLoop::SyncCall {
     };
 };
 
-EventLoop::EventLoop() {
+struct EventLoop::Core {
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;    // the loop thread: work arrived, a timer changed, stop
+    std::condition_variable changed_; // waiters: a task finished, the loop stopped
+    std::deque<Task> ready_;
+    // Deadline, then posting order, so that equal deadlines run in the order posted.
+    std::map<std::pair<Clock::time_point, std::uint64_t>, Task> timers_;
+    std::uint64_t timerSequence_ = 0;
+    std::uint64_t tasksRun_ = 0;
+    bool running_ = false;
+    bool stopped_ = false;
+    std::thread::id loopThreadId_;
+
+    void run();
+    bool idleLocked(Clock::time_point now) const;
+    void moveDueTimersLocked(Clock::time_point now);
+};
+
+EventLoop::EventLoop() : core_(std::make_shared<Core>()) {
     // Held until the thread id is stored: the loop thread takes the lock before running
     // anything, so no task can observe the id unset.
-    std::lock_guard lock(mutex_);
-    thread_ = std::thread([this] { run(); });
-    loopThreadId_ = thread_.get_id();
+    std::lock_guard lock(core_->mutex_);
+    thread_ = std::thread([core = core_] { core->run(); });
+    core_->loopThreadId_ = thread_.get_id();
 }
 
 EventLoop::~EventLoop() {
     stop();
+    std::lock_guard joinLock(joinMutex_);
+    if (thread_.joinable()) {
+        thread_.detach(); // destroyed by one of its own tasks: the thread ends after it
+    }
 }
 
 void EventLoop::async(Task task) {
     {
-        std::lock_guard lock(mutex_);
-        if (!stopped_) {
-            ready_.push_back(std::move(task));
-            wake_.notify_one();
+        std::lock_guard lock(core_->mutex_);
+        if (!core_->stopped_) {
+            core_->ready_.push_back(std::move(task));
+            core_->wake_.notify_one();
             return;
         }
     }
@@ -56,8 +78,8 @@ void EventLoop::async(Task task) {
 bool EventLoop::sync(Task task) {
     if (isMainThread()) {
         {
-            std::lock_guard lock(mutex_);
-            if (stopped_) {
+            std::lock_guard lock(core_->mutex_);
+            if (core_->stopped_) {
                 return false;
             }
         }
@@ -69,15 +91,15 @@ bool EventLoop::sync(Task task) {
         auto guard = std::make_shared<SyncCall::Guard>();
         guard->call = call;
         guard->task = std::move(task);
-        std::lock_guard lock(mutex_);
-        if (stopped_) {
+        std::lock_guard lock(core_->mutex_);
+        if (core_->stopped_) {
             return false; // the guard is released when this scope ends
         }
-        ready_.push_back([guard] {
+        core_->ready_.push_back([guard] {
             guard->task();
             guard->ran = true;
         });
-        wake_.notify_one();
+        core_->wake_.notify_one();
     }
     std::unique_lock lock(call->mutex);
     call->finished.wait(lock, [&] { return call->done; });
@@ -88,31 +110,31 @@ void EventLoop::after(Millis delay, Task task) {
     // Clamped so that an absurd delay cannot overflow the clock; a year is "never" here.
     constexpr Millis kLongestDelay = std::chrono::hours(24 * 365);
     const auto deadline = Clock::now() + std::clamp(delay, Millis{0}, kLongestDelay);
-    std::lock_guard lock(mutex_);
-    if (stopped_) {
+    std::lock_guard lock(core_->mutex_);
+    if (core_->stopped_) {
         return;
     }
-    timers_.emplace(std::make_pair(deadline, timerSequence_++), std::move(task));
-    wake_.notify_one();
+    core_->timers_.emplace(std::make_pair(deadline, core_->timerSequence_++), std::move(task));
+    core_->wake_.notify_one();
 }
 
 bool EventLoop::isMainThread() const {
-    return std::this_thread::get_id() == loopThreadId_;
+    return std::this_thread::get_id() == core_->loopThreadId_;
 }
 
 void EventLoop::stop() {
     std::deque<Task> droppedTasks;
-    decltype(timers_) droppedTimers;
+    decltype(core_->timers_) droppedTimers;
     {
-        std::lock_guard lock(mutex_);
-        if (!stopped_) {
-            stopped_ = true;
-            droppedTasks.swap(ready_);
-            droppedTimers.swap(timers_);
+        std::lock_guard lock(core_->mutex_);
+        if (!core_->stopped_) {
+            core_->stopped_ = true;
+            droppedTasks.swap(core_->ready_);
+            droppedTimers.swap(core_->timers_);
         }
     }
-    wake_.notify_all();
-    changed_.notify_all();
+    core_->wake_.notify_all();
+    core_->changed_.notify_all();
     // Destroyed outside the lock: dropping a sync() task wakes its caller.
     droppedTasks.clear();
     droppedTimers.clear();
@@ -128,16 +150,16 @@ void EventLoop::waitIdle() {
     if (isMainThread()) {
         return;
     }
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return stopped_ || idleLocked(Clock::now()); });
+    std::unique_lock lock(core_->mutex_);
+    core_->changed_.wait(lock, [&] { return core_->stopped_ || core_->idleLocked(Clock::now()); });
 }
 
 void EventLoop::waitAllIdle(std::initializer_list<EventLoop*> loops) {
     const auto tasksRun = [&] {
         std::uint64_t total = 0;
         for (EventLoop* loop : loops) {
-            std::lock_guard lock(loop->mutex_);
-            total += loop->tasksRun_;
+            std::lock_guard lock(loop->core_->mutex_);
+            total += loop->core_->tasksRun_;
         }
         return total;
     };
@@ -154,19 +176,19 @@ void EventLoop::waitAllIdle(std::initializer_list<EventLoop*> loops) {
     }
 }
 
-bool EventLoop::idleLocked(Clock::time_point now) const {
+bool EventLoop::Core::idleLocked(Clock::time_point now) const {
     const bool timerDue = !timers_.empty() && timers_.begin()->first.first <= now;
     return ready_.empty() && !running_ && !timerDue;
 }
 
-void EventLoop::moveDueTimersLocked(Clock::time_point now) {
+void EventLoop::Core::moveDueTimersLocked(Clock::time_point now) {
     while (!timers_.empty() && timers_.begin()->first.first <= now) {
         ready_.push_back(std::move(timers_.begin()->second));
         timers_.erase(timers_.begin());
     }
 }
 
-void EventLoop::run() {
+void EventLoop::Core::run() {
     std::unique_lock lock(mutex_);
     for (;;) {
         if (stopped_) {

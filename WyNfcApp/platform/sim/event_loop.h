@@ -24,7 +24,9 @@ namespace wynfc {
 class EventLoop : public MainQueue {
 public:
     EventLoop();
-    // Stops and joins the thread. Never destroy a loop from one of its own tasks.
+    // Stops the loop and joins its thread. From one of the loop's own tasks (the last
+    // owner of something that owns the loop may be such a task), the thread is left to
+    // finish that task and end by itself.
     ~EventLoop() override;
 
     EventLoop(const EventLoop&) = delete;
@@ -51,22 +53,11 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     struct SyncCall;
+    // Everything the loop thread touches. Shared with the thread, so that a loop destroyed
+    // from its own thread leaves the thread a valid state to finish with.
+    struct Core;
 
-    void run();
-    bool idleLocked(Clock::time_point now) const;
-    void moveDueTimersLocked(Clock::time_point now);
-
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;    // the loop thread: work arrived, a timer changed, stop
-    std::condition_variable changed_; // waiters: a task finished, the loop stopped
-    std::deque<Task> ready_;
-    // Deadline, then posting order, so that equal deadlines run in the order posted.
-    std::map<std::pair<Clock::time_point, std::uint64_t>, Task> timers_;
-    std::uint64_t timerSequence_ = 0;
-    std::uint64_t tasksRun_ = 0;
-    bool running_ = false;
-    bool stopped_ = false;
-    std::thread::id loopThreadId_;
+    std::shared_ptr<Core> core_;
     std::mutex joinMutex_; // two threads may stop the loop at once
     std::thread thread_;
 };

@@ -169,5 +169,18 @@ TEST(EventLoop, WaitAllIdleFollowsWorkBetweenLoops) {
     EXPECT_EQ(hops, 21);
 }
 
+// The last owner of a loop may be one of the loop's own tasks (a reader released by its
+// session's callback, say): the loop is then destroyed on its own thread.
+TEST(EventLoop, CanBeDestroyedByItsOwnTask) {
+    auto loop = std::make_shared<EventLoop>();
+    EventLoop* raw = loop.get();
+    std::promise<void> destroyed;
+    raw->async([owner = std::move(loop), &destroyed]() mutable {
+        owner.reset();
+        destroyed.set_value();
+    });
+    EXPECT_EQ(destroyed.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+}
+
 } // namespace
 } // namespace wynfc
