@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace wynfc {
+
+// The handler the page posts its requests to.
+inline constexpr const char* kRequestHandlerName = "requestNativeAsync";
+
+// Page events, evaluated as scripts that call the page's WyNfcEventCallback(event, payload).
+inline constexpr const char* kUpdateEvent = "UPDATE_EVENT";
+inline constexpr const char* kNotifyEvent = "NOTIFY_EVENT";
+inline constexpr const char* kGetVersionCallback = "GET_VERSION_CALLBACK";
+inline constexpr const char* kWriteEventPayload = "WRITE_EVENT";
+
+// "javascript:WyNfcEventCallback('UPDATE_EVENT','<name>:<json>')"
+std::string updateEventScript(std::string_view name, std::string_view json);
+// "javascript:WyNfcEventCallback('<event>','<payload>')"
+std::string eventScript(std::string_view event, std::string_view payload);
+// "javascript:WyNfcEventCallback('NOTIFY_EVENT','<payload>')"
+std::string notifyEventScript(std::string_view payload);
+// "window.readerType='NFC'"
+std::string readerTypeScript(std::string_view mode);
+
+// The text as the inside of a JavaScript single-quoted string: the page receives exactly
+// this text, and nothing in it can end the string. Texts without backslash, quote, line
+// breaks or U+2028/U+2029 come out unchanged.
+std::string escapeForSingleQuotes(std::string_view text);
+
+} // namespace wynfc
