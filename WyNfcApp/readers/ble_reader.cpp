@@ -1,0 +1,214 @@
+#include "readers/ble_reader.h"
+
+#include "platform/console_log.h"
+#include "readers/shared_api.h"
+
+#include <utility>
+
+namespace wynfc {
+namespace {
+
+constexpr std::size_t kBlockSize = 4;
+
+void log(const std::string& text) {
+    logLine(BleReader::TAG, text);
+}
+
+// The library's frame around a host command; empty when it could not build one.
+std::optional<Bytes> framed(const std::optional<std::vector<int>>& hostCommand) {
+    if (!hostCommand || hostCommand->empty()) {
+        return std::nullopt;
+    }
+    const auto frame = sharedApi().getBLECmd(*hostCommand);
+    if (!frame || frame->empty()) {
+        return std::nullopt;
+    }
+    return bytesFromNumbers(*frame);
+}
+
+} // namespace
+
+BleReader::BleReader(const CentralManagerFactory& centralFactory, MainQueue& mainQueue, Timing timing)
+    : mMainQueue(mainQueue), mCountdown(timing, TAG),
+      mBluetoothManager(std::make_unique<BluetoothManager>(centralFactory, mainQueue)) {}
+
+BleReader::~BleReader() {
+    // Its central goes with it: no notification reaches this reader afterwards.
+    mBluetoothManager.reset();
+}
+
+void BleReader::startScan(std::weak_ptr<ResponseToReaderDelegate> /*receiver*/, bool /*isWriteMode*/) {
+    mBluetoothManager->setDelegate(this);
+}
+
+void BleReader::setScanDelegate(std::weak_ptr<BleScanDelegate> receiver) {
+    std::lock_guard lock(mStateLock);
+    scanDelegate = std::move(receiver);
+}
+
+Bytes BleReader::tagId() const {
+    std::lock_guard lock(mStateLock);
+    return mTagID;
+}
+
+void BleReader::onPeripheralDiscovered(const std::shared_ptr<Peripheral>& peripheral) {
+    std::shared_ptr<BleScanDelegate> receiver;
+    {
+        std::lock_guard lock(mStateLock);
+        receiver = scanDelegate.lock();
+    }
+    if (receiver) {
+        receiver->addDiscoveredPeripheral(peripheral);
+    }
+}
+
+// ---- frame assembly ----
+
+void BleReader::onDataReceived(const Bytes& bytes) {
+    std::lock_guard lock(mFrameLock);
+    if (isFrameStart(bytes)) {
+        // A new frame replaces whatever an earlier one left: the bytes of a frame cut short,
+        // or a late frame that nobody has taken.
+        mFrameBytes.clear();
+        mFrameResponseCompleted = false;
+        mIsSameFrame = true;
+        if (bytes[5] != 0x00) {
+            mIsSameFrame = false;
+            mFrameResponseCompleted = true;
+            log("######### Frame has error! #########");
+            mFrameArrived.notify_all();
+            return;
+        }
+    }
+    if (!mIsSameFrame) {
+        return; // no frame open
+    }
+    mFrameBytes.insert(mFrameBytes.end(), bytes.begin(), bytes.end());
+    if (frameComplete(mFrameBytes)) {
+        mIsSameFrame = false;
+        mFrameResponseCompleted = true;
+        log("######### A entire frame is received #########");
+        mFrameArrived.notify_all();
+    }
+}
+
+ReaderResponseFrame BleReader::sendAndWait(const Bytes& frame) {
+    ReaderResponseFrame response;
+    if (mMainQueue.isMainThread()) {
+        // The answer would have to come through the very queue this call blocks.
+        log("sendAndWait refused on the main queue");
+        return response;
+    }
+    std::lock_guard command(mCommandLock);
+    {
+        // Whatever is left belongs to an earlier command (an answer that came after its wait
+        // gave up): it must not pass for the answer to this one.
+        std::lock_guard lock(mFrameLock);
+        if (mFrameResponseCompleted) {
+            log("Dropped an answer that came after its wait had ended");
+        }
+        mFrameResponseCompleted = false;
+        mFrameBytes.clear();
+        mIsSameFrame = false;
+    }
+
+    mBluetoothManager->writeData(frame);
+
+    std::unique_lock lock(mFrameLock);
+    const auto outcome = mCountdown.wait(lock, mFrameArrived, [this] { return mFrameResponseCompleted; });
+    if (outcome == ResponseCountdown::Outcome::TimedOut) {
+        mFrameBytes.clear();
+        log("WAIT BLE RESPONSE TIMEOUT!!");
+        return response;
+    }
+    mFrameResponseCompleted = false;
+    if (!mFrameBytes.empty() && parseResponseFrame(mFrameBytes, response)) {
+        log("Parse frame ok!!!");
+    } else {
+        log("Parse frame error");
+    }
+    mFrameBytes.clear();
+    return response;
+}
+
+// ---- reads ----
+
+ResultObj BleReader::readByName(const std::string& name) {
+    return name == kScanNfc ? inventory() : readArea(name);
+}
+
+ResultObj BleReader::inventory() {
+    const auto frame = framed(std::vector<int>{0xB0, 0x01, 0x00});
+    if (!frame) {
+        return ResultObj::failure(std::string(), Bytes{});
+    }
+    const ReaderResponseFrame response = sendAndWait(*frame);
+    if (response.data.empty()) {
+        return ResultObj::failure(std::string(), Bytes{});
+    }
+    {
+        std::lock_guard lock(mStateLock);
+        mTagID = response.data;
+    }
+    return ResultObj::ok(Bytes{}, std::string());
+}
+
+ResultObj BleReader::readArea(const std::string& name) {
+    const auto frame =
+        framed(sharedApi().getNFCReadMemoryDataByNameCmd(name, numbersFromBytes(tagId()), true));
+    if (!frame) {
+        return ResultObj::failure(std::string(), Bytes{});
+    }
+    const ReaderResponseFrame response = sendAndWait(*frame);
+    if (response.data.empty()) {
+        return ResultObj::failure("read failed", Bytes{});
+    }
+    // No bytes from an answer that carried data means it was malformed (DB-N disagreeing with
+    // the blocks sent): decoding nothing would show zeros as the driver's settings.
+    const Bytes area = extractBlockData(response.data);
+    if (area.empty()) {
+        return ResultObj::failure("read failed", Bytes{});
+    }
+    return ResultObj::ok(area, sharedApi().getJsonValuesFromDataByName(name, numbersFromBytes(area)));
+}
+
+// ---- writes ----
+
+ResultObj BleReader::writeByName(const std::string& name, const std::string& json) {
+    const ResultObj old = readByName(name);
+    if (!old.isOk()) {
+        return ResultObj::failure("Reading old bytes was empty");
+    }
+    const Bytes oldBytes = old.rawData.value_or(Bytes{});
+    const auto mergedNumbers =
+        sharedApi().updateValuesFromOldDataByName(name, json, numbersFromBytes(oldBytes), true, true);
+    if (!mergedNumbers) {
+        return ResultObj::failure("Parse old bytes was failed");
+    }
+    const Bytes merged = bytesFromNumbers(*mergedNumbers);
+    const std::size_t count = merged.size();
+    log("data size: " + std::to_string(count) + " raw: Optional(" + std::to_string(oldBytes.size()) + ")");
+    dumpBytes(merged);
+
+    const Bytes tagUid = tagId();
+    for (std::size_t index = 0; index < count / kBlockSize; ++index) {
+        const std::size_t offset = index * kBlockSize;
+        log("(data size: " + std::to_string(count) + " write remain bytes:" + std::to_string(count - offset));
+        // The reader takes each block last byte first.
+        const Bytes block =
+            reverseBlockBytes(Bytes(merged.begin() + static_cast<std::ptrdiff_t>(offset),
+                                    merged.begin() + static_cast<std::ptrdiff_t>(offset + kBlockSize)));
+        const auto frame = framed(sharedApi().getNFCWriteMemoryDataByNameCmd(
+            name, numbersFromBytes(tagUid), static_cast<int>(index), numbersFromBytes(block), true));
+        if (!frame) {
+            return ResultObj::failure("cmd is empty!");
+        }
+        dumpBytes(*frame);
+        if (!sendAndWait(*frame).isOk()) {
+            return ResultObj::failure("write status is not 0x00");
+        }
+    }
+    return ResultObj::ok(std::nullopt, "null");
+}
+
+} // namespace wynfc

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "platform/bytes.h"
+#include "platform/central_manager.h"
+#include "platform/main_queue.h"
+#include "platform/timing.h"
+#include "readers/ble_response_frame.h"
+#include "readers/bluetooth_delegates.h"
+#include "readers/bluetooth_manager.h"
+#include "readers/reader_contract.h"
+#include "readers/response_countdown.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace wynfc {
+
+// The transport over a Bluetooth NFC reader: each tag access is one host command of the
+// library, framed, written through the reader's BluetoothManager, and answered by one
+// response frame assembled from notifications. Areas are read in one command and written
+// back one 4-byte block per command, each block's bytes last byte first.
+//
+// Threads: notifications and discoveries arrive on the main queue. readByName and writeByName
+// block their caller until the answer or the countdown's timeout: call them from a worker,
+// never on the main queue (no notification could reach them there; they refuse at once).
+// One command is in flight at a time.
+//
+// Lifetime: owns its BluetoothManager, which it destroys first; the same rules apply to
+// destroying a BleReader (main queue, or a thread the main queue does not wait for).
+class BleReader final : public IReader, public BleDataCallbackDegelate {
+public:
+    static constexpr const char* TAG = "------ BleReader ------";
+
+    BleReader(const CentralManagerFactory& centralFactory, MainQueue& mainQueue, Timing timing);
+    ~BleReader() override;
+
+    BleReader(const BleReader&) = delete;
+    BleReader& operator=(const BleReader&) = delete;
+
+    // Makes this reader the data receiver of its BluetoothManager. The event receiver and the
+    // write flag are not used: this transport sends no reader events.
+    void startScan(std::weak_ptr<ResponseToReaderDelegate> receiver, bool isWriteMode) override;
+
+    // "SCAN_NFC": inventory; OK (empty bytes and text) stores the tag's identifier. Another
+    // name: the area read and decoded; ERROR "read failed" when no usable answer came.
+    ResultObj readByName(const std::string& name) override;
+
+    // Reads the area, merges the values into its bytes and writes every whole block back.
+    // OK carries the data "null"; a failure stops at the failing block.
+    ResultObj writeByName(const std::string& name, const std::string& json) override;
+
+    // BleDataCallbackDegelate, on the main queue.
+    void onDataReceived(const Bytes& bytes) override;
+    void onPeripheralDiscovered(const std::shared_ptr<Peripheral>& peripheral) override;
+
+    // Receiver of the readers the scan finds (`scanDelegate`), held weakly.
+    void setScanDelegate(std::weak_ptr<BleScanDelegate> receiver);
+
+    BluetoothManager& bluetoothManager() { return *mBluetoothManager; }
+
+    // The data field of the last successful inventory (`mTagID`).
+    Bytes tagId() const;
+
+    // Writes the frame and waits for its answer: the parsed frame, or the default record after
+    // an error status, an unusable frame or the timeout.
+    ReaderResponseFrame sendAndWait(const Bytes& frame);
+
+private:
+    ResultObj inventory();
+    ResultObj readArea(const std::string& name);
+
+    MainQueue& mMainQueue;
+    const ResponseCountdown mCountdown;
+
+    std::mutex mCommandLock; // one command in flight
+
+    // Frame assembly, shared by the main queue (notifications) and the waiting worker.
+    std::mutex mFrameLock;
+    std::condition_variable mFrameArrived;
+    bool mFrameResponseCompleted = false;
+    Bytes mFrameBytes;
+    bool mIsSameFrame = false;
+
+    mutable std::mutex mStateLock;
+    Bytes mTagID;
+    std::weak_ptr<BleScanDelegate> scanDelegate;
+
+    // Last: destroyed first, so that no callback reaches a half-destroyed reader.
+    std::unique_ptr<BluetoothManager> mBluetoothManager;
+};
+
+} // namespace wynfc
