@@ -1,0 +1,169 @@
+#pragma once
+
+#include "data/nfc_data_handler.h"
+#include "platform/bundle.h"
+#include "platform/published.h"
+#include "platform/web_view_host.h"
+#include "readers/bluetooth_delegates.h"
+#include "readers/reader_contract.h"
+#include "readers/reader_platform.h"
+#include "web/js_controller.h"
+#include "web/web_view.h"
+#include "work/capability_flags.h"
+#include "work/my_tab_data.h"
+#include "work/work_page_state.h"
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace wynfc {
+
+class BleReader;
+class BluetoothManager;
+
+// What the enclosing pages give a work page.
+struct WorkPageEnvironment {
+    std::shared_ptr<MyTabData> tabData;
+    // Navigates back, dismissing the page (the hosts close their view).
+    std::function<void()> dismiss;
+    std::shared_ptr<const Bundle> bundle;
+    ReaderPlatform platform;
+};
+
+// The page on which all reader work happens: it hosts the configuration page, answers its
+// requests, runs the read and write jobs through the page's transport, and keeps the
+// state that its views show (status line, progress, popups, Bluetooth prompts).
+//
+// Threads: page requests, view actions, Bluetooth reports and the delayed endings of jobs
+// run on the main queue. Jobs run on workers: a detached thread per NFC read and per write,
+// and the page's scan thread for the Bluetooth reader's jobs. Every page event of a job is
+// handed to the main queue synchronously. The state is one value behind a lock; each change
+// is announced to the observers of `state` on the thread that made it.
+//
+// Create with WorkPage::create; the page lives as long as someone holds it or a job of it
+// runs.
+class WorkPage : public WebViewHandlerProtocol,
+                 public ResponseToReaderDelegate,
+                 public BleStatusDelegateProtocol,
+                 public std::enable_shared_from_this<WorkPage> {
+public:
+    static constexpr const char* TAG = "------ WorkPage ------";
+
+    static std::shared_ptr<WorkPage> create(ReaderMode mode, WorkPageEnvironment environment);
+    ~WorkPage() override;
+
+    WorkPage(const WorkPage&) = delete;
+    WorkPage& operator=(const WorkPage&) = delete;
+
+    // The page comes on screen: takes the page's requests, opens the device sheet in
+    // Bluetooth mode, creates the transport and starts the scan thread. Main queue.
+    void appear();
+
+    // Puts the configuration page ("index.html" of the bundle) into the web view; without
+    // that resource no page is shown. Main queue.
+    void attachWebView(const std::shared_ptr<WebViewHost>& webView);
+
+    ReaderMode mode() const { return mMode; }
+    Published<WorkPageState> state;
+    WorkPageState snapshot() const { return state.get(); }
+
+    // Blocks until the state satisfies the predicate or the timeout passes; true when it did.
+    bool waitForState(const std::function<bool(const WorkPageState&)>& predicate, Millis timeout);
+    // Blocks until no detached job of this page runs.
+    void waitForJobs();
+
+    NfcDataHandler& dataHandler() { return *mDataHandler; }
+    JSController& jsController() { return *mJsController; }
+    // The Bluetooth reader's central, in Bluetooth mode once the page has appeared.
+    BluetoothManager* bluetoothManager();
+
+    // View actions (main queue).
+    void connectPeripheral(const std::shared_ptr<Peripheral>& peripheral); // a row of the device sheet
+    void deviceSheetOk();
+    void deviceSheetCancel();  // leaves the page
+    void waitingPopupCancel(); // pauses the scan loop
+    void errorTipsOk();        // closes "Failed to write!"
+    void connectedPopoverOk(); // closes "Connected!"
+
+    // WebViewHandlerProtocol
+    void handlePageRequest(const std::string& method, const std::string& data) override;
+    // ResponseToReaderDelegate
+    void onReaderEvent(const std::string& event, const std::optional<std::string>& message,
+                       bool isError) override;
+    // BleStatusDelegateProtocol
+    void onBleStatus(BLEStatusEnum status) override;
+
+    // The jobs; on a worker, never on the main queue.
+    void runReadWorkflow();
+    void runWriteWorkflow(const std::string& data);
+    // Sends "WRITE_EVENT" to the page when a tag answers.
+    void writeModePresenceStep();
+
+    // Status setters; "read" or "write" by mIsWriteMode.
+    void showWaiting();
+    void showWaitingPopup();
+    void setProgress(float fraction);
+    void showProgress();
+    void showCompleted();
+    void showFailure(const std::string& detail);
+    void showNotSupported();
+    void closeWaitingPopup();
+    void setScanWorkStatus(RunStatus status);
+
+private:
+    WorkPage(ReaderMode mode, WorkPageEnvironment environment);
+
+    void onInit();
+    void startWaitingForTag(bool isWriteMode);
+    void leavePage();
+    void sendVersion();
+    std::string versionText() const;
+
+    // One turn of the scan loop; false once the loop is to end.
+    bool scanTurn();
+    void wakeScanLoop();
+
+    // Runs the job on a new detached thread that keeps the page alive.
+    void startJob(std::function<void(WorkPage&)> job);
+    // Runs on the main queue and waits (page events of a job).
+    void onMainQueue(const std::function<void()>& task);
+    // Runs on the main queue after the delayed-ending time, if the page still exists.
+    void afterDelayedEnding(std::function<void(WorkPage&)> task);
+
+    std::shared_ptr<BleReader> bleReader() const;
+    void readArea(const std::string& area, const std::string& key, bool& readOk);
+    void finishNfcSession(const std::string& message, bool success);
+    void failWrite(const std::string& message);
+    void writeOneArea(const WriteValuesType& entry, bool& ok, int& written, int count);
+
+    const ReaderMode mMode;
+    WorkPageEnvironment mEnvironment;
+    std::shared_ptr<NfcDataHandler> mDataHandler;
+    std::shared_ptr<JSController> mJsController;
+    Published<bool> mIsLoaded{false};
+    std::unique_ptr<WebView> mWebView;
+    Published<bool>::Subscription mIsLoadedSubscription;
+    Published<bool>::Subscription mConnectedSubscription;
+
+    // The scan loop sleeps here between turns; a page request or leaving the page wakes it.
+    struct ScanWaker {
+        std::mutex mutex;
+        std::condition_variable wake;
+        bool requested = false;
+        void waitFor(Millis period);
+        void notify();
+    };
+    std::shared_ptr<ScanWaker> mScanWaker = std::make_shared<ScanWaker>();
+    std::thread mScanThread;
+
+    std::mutex mJobsMutex;
+    std::condition_variable mJobsDone;
+    int mRunningJobs = 0;
+};
+
+} // namespace wynfc
