@@ -1,8 +1,7 @@
 #pragma once
 
-// Helpers of the Bluetooth transport tests: timings, a log a test can wait on, receivers
-// that record what they are given, and a bench that connects a BleReader to a simulated
-// Bluetooth NFC reader on a simulated radio.
+// Helpers of the Bluetooth transport tests: timings, a log a test can wait on, recording
+// receivers, and a bench that connects a BleReader to a simulated Bluetooth NFC reader.
 
 #include "platform/console_log.h"
 #include "platform/sim/event_loop.h"
@@ -10,9 +9,7 @@
 #include "platform/sim/simulated_feig_reader.h"
 #include "platform/sim/simulated_radio.h"
 #include "platform/sim/virtual_tag.h"
-#include "platform/timing.h"
 #include "readers/ble_reader.h"
-#include "readers/bluetooth_manager.h"
 #include "readers/shared_api.h"
 
 #include <gtest/gtest.h>
@@ -30,11 +27,9 @@
 
 namespace wynfc::ble_test {
 
-// Only a failing test waits this long.
-inline constexpr std::chrono::seconds kWaitLimit{5};
+inline constexpr std::chrono::seconds kWaitLimit{5}; // only a failing test waits this long
 
-// Sound exchanges never wait for the countdown, so a long tick costs nothing and keeps slow
-// (sanitized, loaded) runs from timing out by accident.
+// Sound exchanges never wait for the countdown: a long tick keeps slow runs from timing out.
 inline Timing patientTiming() {
     Timing timing;
     timing.countdownTick = Millis{200};
@@ -55,7 +50,11 @@ inline void loadShippedAddressMap() {
     ASSERT_TRUE(sharedApi().loadAddressMapFile(text.str()));
 }
 
-// Collects the log lines written while it lives; a test may wait for one.
+inline std::shared_ptr<VirtualTag> sampleTag() {
+    return VirtualTag::load(std::string(WYNFC_RESOURCES_DIR) + "/samples/basic.json");
+}
+
+// Collects the log lines written while it lives.
 class LogWatch {
 public:
     LogWatch() {
@@ -69,30 +68,27 @@ public:
     LogWatch(const LogWatch&) = delete;
     LogWatch& operator=(const LogWatch&) = delete;
 
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mMutex);
-        return mLines;
-    }
     int count(const std::string& text) const {
         std::lock_guard lock(mMutex);
         return countLocked(text);
     }
-    // Lines containing any of the texts, in the order logged, as the text each contained.
+    // The lines that contain one of the texts, each given as that text, in the order logged.
     std::vector<std::string> sequence(const std::vector<std::string>& texts) const {
+        std::lock_guard lock(mMutex);
         std::vector<std::string> found;
-        for (const std::string& line : lines()) {
-            for (const std::string& text : texts) {
-                if (line.find(text) != std::string::npos) {
-                    found.push_back(text);
-                    break;
-                }
+        for (const std::string& line : mLines) {
+            const auto text = std::find_if(texts.begin(), texts.end(), [&](const std::string& t) {
+                return line.find(t) != std::string::npos;
+            });
+            if (text != texts.end()) {
+                found.push_back(*text);
             }
         }
         return found;
     }
-    bool waitFor(const std::string& text, int times = 1) const {
+    bool waitFor(const std::string& text) const {
         std::unique_lock lock(mMutex);
-        return mChanged.wait_for(lock, kWaitLimit, [&] { return countLocked(text) >= times; });
+        return mChanged.wait_for(lock, kWaitLimit, [&] { return countLocked(text) > 0; });
     }
 
 private:
@@ -108,116 +104,95 @@ private:
     LogSink mPrevious;
 };
 
-// Records what a receiver is given, and fails the test when it is called off the main queue.
-template <typename T> class Recorded {
+// Records statuses and discoveries; fails the test when called off the main queue.
+class Receivers final : public BleStatusDelegateProtocol, public BleScanDelegate {
 public:
-    explicit Recorded(MainQueue& mainQueue) : mQueue(mainQueue) {}
+    explicit Receivers(MainQueue& mainQueue) : mQueue(mainQueue) {}
 
-    std::vector<T> items() const {
-        std::lock_guard lock(mMutex);
-        return mItems;
-    }
-    bool waitForCount(std::size_t count) const {
-        std::unique_lock lock(mMutex);
-        return mChanged.wait_for(lock, kWaitLimit, [&] { return mItems.size() >= count; });
-    }
-
-protected:
-    void record(T item) {
+    void onBleStatus(BLEStatusEnum status) override {
         EXPECT_TRUE(mQueue.isMainThread());
         std::lock_guard lock(mMutex);
-        mItems.push_back(std::move(item));
-        mChanged.notify_all();
+        mStatuses.push_back(status);
+    }
+    void addDiscoveredPeripheral(const std::shared_ptr<Peripheral>& peripheral) override {
+        EXPECT_TRUE(mQueue.isMainThread());
+        std::lock_guard lock(mMutex);
+        mDiscovered.push_back(peripheral);
+    }
+    std::vector<BLEStatusEnum> statuses() const {
+        std::lock_guard lock(mMutex);
+        return mStatuses;
+    }
+    std::vector<std::shared_ptr<Peripheral>> discovered() const {
+        std::lock_guard lock(mMutex);
+        return mDiscovered;
     }
 
 private:
     MainQueue& mQueue;
     mutable std::mutex mMutex;
-    mutable std::condition_variable mChanged;
-    std::vector<T> mItems;
+    std::vector<BLEStatusEnum> mStatuses;
+    std::vector<std::shared_ptr<Peripheral>> mDiscovered;
 };
 
-class StatusRecorder final : public BleStatusDelegateProtocol, public Recorded<BLEStatusEnum> {
-public:
-    using Recorded::Recorded;
-    void onBleStatus(BLEStatusEnum status) override { record(status); }
-};
-
-class ScanRecorder final : public BleScanDelegate, public Recorded<std::shared_ptr<Peripheral>> {
-public:
-    using Recorded::Recorded;
-    void addDiscoveredPeripheral(const std::shared_ptr<Peripheral>& peripheral) override {
-        record(peripheral);
-    }
-};
-
-// A data receiver that records notifications and discoveries alike, as texts.
-class DataRecorder final : public BleDataCallbackDegelate, public Recorded<std::string> {
-public:
-    using Recorded::Recorded;
-    void onDataReceived(const Bytes& bytes) override { record("data " + toHex(bytes)); }
-    void onPeripheralDiscovered(const std::shared_ptr<Peripheral>& peripheral) override {
-        record("discovered " + peripheral->identifier());
-    }
-};
-
-inline std::shared_ptr<VirtualTag> sampleTag(const std::string& sample = "basic") {
-    return VirtualTag::load(std::string(WYNFC_RESOURCES_DIR) + "/samples/" + sample + ".json");
-}
-
-// A BleReader and a simulated reader, in range on a powered radio. Members go in reverse:
-// the BleReader (and its central) first, the main queue last.
+// A BleReader, bound, and a simulated reader in range of a powered radio. The BleReader is
+// created on the main queue with its receivers in place before the first state callback.
+// Members go in reverse: the BleReader (and its central) first, the main queue last.
 struct ReaderBench {
     explicit ReaderBench(Timing timing = patientTiming(), FeigReaderIdentity identity = {})
-        : feig(std::make_shared<SimulatedFeigReader>(timing, std::move(identity))),
-          reader(std::make_unique<BleReader>(radio.centralFactory(loop), loop, timing)) {
+        : feig(std::make_shared<SimulatedFeigReader>(timing, std::move(identity))) {
         radio.addDevice(feig);
+        loop.sync([&] {
+            reader = std::make_unique<BleReader>(radio.centralFactory(loop), loop, timing);
+            reader->bluetoothManager().setBLEStatusDelegate(receivers);
+            reader->setScanDelegate(receivers);
+            reader->startScan({}, false);
+        });
+        loop.waitIdle();
     }
 
     BluetoothManager& manager() { return reader->bluetoothManager(); }
 
-    // Binds the reader, waits for the scan to list the simulated reader and connects to it,
-    // with notifications on.
+    // Connects to the simulated reader the scan found, notifications on.
     void connect() {
-        reader->startScan({}, false);
-        loop.waitIdle();
         const auto found = manager().discoveredPeripherals.get();
         ASSERT_EQ(found.size(), 1u);
         manager().connect(found.front());
         loop.waitIdle();
-        ASSERT_TRUE(manager().isConnected.get());
-        ASSERT_TRUE(manager().hasTransferCharacteristic());
+        ASSERT_TRUE(manager().isConnected.get() && manager().hasTransferCharacteristic());
     }
 
-    // Puts the tag in the field and runs the inventory.
-    void presentTag(const std::shared_ptr<VirtualTag>& presented) {
-        feig->putTag(presented);
+    void presentTag(const std::shared_ptr<VirtualTag>& tag) {
+        feig->putTag(tag);
         ASSERT_TRUE(reader->readByName(kScanNfc).isOk());
     }
 
-    // Runs the job on a worker, as the work page's threads do, so the test can act meanwhile.
-    template <typename Job> auto onWorker(Job job) { return std::async(std::launch::async, std::move(job)); }
-
-    // Waits for the request number `count` to reach the simulated reader.
-    void waitForRequest(std::size_t count) { ASSERT_TRUE(feig->waitForRequests(count, kWaitLimit)); }
+    // Runs the job on a worker, as the work page does; the reader answers the job's first
+    // request with the frame the test gives.
+    template <typename Job> auto answeredBy(const Bytes& answer, Job job) {
+        const std::size_t request = feig->requests().size() + 1;
+        feig->planNextAnswer(FeigAnswerPlan::dropped());
+        auto result = std::async(std::launch::async, std::move(job));
+        EXPECT_TRUE(feig->waitForRequests(request, kWaitLimit));
+        feig->sendNotification(answer);
+        return result.get();
+    }
 
     EventLoop loop;
     SimulatedRadio radio;
     std::shared_ptr<SimulatedFeigReader> feig;
+    std::shared_ptr<Receivers> receivers = std::make_shared<Receivers>(loop);
     std::unique_ptr<BleReader> reader;
 };
 
-// A read-blocks answer: DB-N, DB-SIZE, then per block a status byte and the block reversed.
-inline Bytes readAnswerData(const std::vector<Bytes>& blocks, std::uint8_t declaredBlocks) {
-    Bytes data{declaredBlocks, static_cast<std::uint8_t>(blocks.empty() ? 4 : blocks.front().size())};
+// A sound read-blocks answer: DB-N, DB-SIZE, then per block a status byte and the block
+// reversed.
+inline Bytes readAnswer(const std::vector<Bytes>& blocks, std::uint8_t declaredBlocks) {
+    Bytes data{declaredBlocks, static_cast<std::uint8_t>(blocks.front().size())};
     for (const Bytes& block : blocks) {
         data.push_back(0x00);
         data.insert(data.end(), block.rbegin(), block.rend());
     }
-    return data;
-}
-
-inline Bytes okAnswer(const Bytes& data) {
     return feig::responseFrame(feig::kIsoHostCommand, feig::kStatusOk, data);
 }
 
