@@ -3,7 +3,7 @@
 add_library(wynfc_warnings INTERFACE)
 target_compile_options(wynfc_warnings INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
-    -Wimplicit-fallthrough -Wnull-dereference
+    -Wimplicit-fallthrough
     $<$<BOOL:${WYNFC_WERROR}>:-Werror>)
 
 # Log lines name source files by their path inside the repository.
