@@ -1,5 +1,6 @@
 #include "platform/console_log.h"
 
+#include <condition_variable>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -39,7 +40,16 @@ LogSink setLogSink(LogSink sink) {
 
 struct LogCapture::Shared {
     mutable std::mutex mutex;
+    std::condition_variable added;
     std::vector<std::string> lines;
+
+    int countLocked(std::string_view text) const {
+        int found = 0;
+        for (const std::string& line : lines) {
+            found += line.find(text) != std::string::npos ? 1 : 0;
+        }
+        return found;
+    }
 };
 
 LogCapture::LogCapture() : mShared(std::make_unique<Shared>()) {
@@ -47,6 +57,7 @@ LogCapture::LogCapture() : mShared(std::make_unique<Shared>()) {
     mPrevious = setLogSink([shared](const std::string& line) {
         std::lock_guard lock(shared->mutex);
         shared->lines.push_back(line);
+        shared->added.notify_all();
     });
 }
 
@@ -61,11 +72,12 @@ std::vector<std::string> LogCapture::lines() const {
 
 int LogCapture::count(std::string_view text) const {
     std::lock_guard lock(mShared->mutex);
-    int found = 0;
-    for (const std::string& line : mShared->lines) {
-        found += line.find(text) != std::string::npos ? 1 : 0;
-    }
-    return found;
+    return mShared->countLocked(text);
+}
+
+bool LogCapture::waitFor(std::string_view text, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mShared->mutex);
+    return mShared->added.wait_for(lock, timeout, [&] { return mShared->countLocked(text) > 0; });
 }
 
 } // namespace wynfc

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,6 +31,8 @@ public:
     // Lines that contain the text.
     int count(std::string_view text) const;
     bool contains(std::string_view text) const { return count(text) > 0; }
+    // Waits until a line containing the text has been written; false after the timeout.
+    bool waitFor(std::string_view text, std::chrono::milliseconds timeout) const;
 
 private:
     struct Shared;

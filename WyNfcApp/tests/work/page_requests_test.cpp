@@ -83,6 +83,7 @@ TEST(PageRequestsTest, LeavingThePage) {
     b.main->waitIdle();
     // The disconnection that follows does not reopen the device sheet.
     EXPECT_FALSE(b.page->snapshot().mShowBLE);
+    EXPECT_TRUE(log.waitFor("------STOP scan------", kWaitLimit));
     b.close();
     EXPECT_EQ(log.count("------STOP scan------"), 1);
 }
