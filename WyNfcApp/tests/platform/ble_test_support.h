@@ -4,38 +4,29 @@
 // connects a simulated central to a simulated reader. Frames are built and checked here
 // by hand, from the reader's documented layout, with a CRC of the tests' own.
 
-#include "platform/central_manager.h"
 #include "platform/sim/event_loop.h"
 #include "platform/sim/simulated_central.h"
 #include "platform/sim/simulated_feig_reader.h"
-#include "platform/sim/simulated_radio.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace wynfc::test {
 
-using namespace std::chrono_literals;
+using Events = std::vector<std::string>;
 
 inline constexpr auto kPatience = std::chrono::seconds(5); // only ever reached by a failing test
-
-inline Timing shortTiming() {
-    Timing timing;
-    timing.countdownTick = Millis{10};
-    timing.countdownStart = 5;
-    timing.scanLoopPeriod = Millis{10};
-    timing.delayedEnding = Millis{10};
-    return timing;
-}
+inline const Timing kShortTiming{Millis{10}, 5};
 
 // CRC-16/MCRF4XX, one bit at a time.
 inline std::uint16_t referenceCrc(const Bytes& bytes) {
@@ -43,19 +34,17 @@ inline std::uint16_t referenceCrc(const Bytes& bytes) {
     for (const std::uint8_t byte : bytes) {
         for (int i = 0; i < 8; ++i) {
             const bool feedback = ((crc ^ (byte >> i)) & 1U) != 0;
-            crc = static_cast<std::uint16_t>(crc >> 1);
-            if (feedback) {
-                crc ^= 0x8408;
-            }
+            crc = static_cast<std::uint16_t>((crc >> 1) ^ (feedback ? 0x8408 : 0));
         }
     }
     return crc;
 }
 
-inline void appendCrc(Bytes& frame) {
+inline Bytes withCrc(Bytes frame) {
     const std::uint16_t crc = referenceCrc(frame);
     frame.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return frame;
 }
 
 // 0x02, length (high, low), 0x00, host command, CRC (low, high).
@@ -63,8 +52,7 @@ inline Bytes requestOf(const Bytes& hostCommand) {
     const std::size_t length = hostCommand.size() + 6;
     Bytes frame{0x02, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xFF), 0x00};
     frame.insert(frame.end(), hostCommand.begin(), hostCommand.end());
-    appendCrc(frame);
-    return frame;
+    return withCrc(frame);
 }
 
 struct Response {
@@ -79,14 +67,15 @@ inline std::optional<Response> parseResponse(const Bytes& frame) {
         ADD_FAILURE() << "response of " << frame.size() << " bytes";
         return std::nullopt;
     }
-    const Bytes body(frame.begin(), frame.end() - 2);
-    const std::uint16_t crc = referenceCrc(body);
+    EXPECT_EQ(withCrc(Bytes(frame.begin(), frame.end() - 2)), frame);
     EXPECT_EQ(frame[0], 0x02);
     EXPECT_EQ((std::size_t{frame[1]} << 8) | frame[2], frame.size());
     EXPECT_EQ(frame[3], 0x00);
-    EXPECT_EQ(frame[frame.size() - 2], crc & 0xFF);
-    EXPECT_EQ(frame[frame.size() - 1], crc >> 8);
     return Response{frame[4], frame[5], Bytes(frame.begin() + 6, frame.end() - 2)};
+}
+
+inline std::string errorText(SimulatedBleErrorCode code) {
+    return " error " + std::to_string(static_cast<int>(code));
 }
 
 // Records the callbacks of a central and of its peripherals as short texts, and what they
@@ -95,49 +84,24 @@ class BleRecorder : public CentralManagerDelegate, public PeripheralDelegate {
 public:
     explicit BleRecorder(MainQueue& mainQueue) : queue_(mainQueue) {}
 
-    struct Notification {
-        std::string characteristicUuid;
-        Bytes value;
-    };
-
-    std::vector<std::string> events() const {
+    Events events() const { return locked(events_); }
+    std::vector<Bytes> notifications() const { return locked(notifications_); }
+    std::shared_ptr<Peripheral> peripheral() const { return locked(peripheral_); }
+    std::optional<AdvertisementData> lastAdvertisement() const { return locked(advertisement_); }
+    std::shared_ptr<Characteristic> characteristic(std::string_view uuid) const {
         std::lock_guard lock(mutex_);
-        return events_;
+        const auto it = std::find_if(characteristics_.begin(), characteristics_.end(),
+                                     [&](const auto& c) { return c->uuid() == uuid; });
+        return it != characteristics_.end() ? *it : nullptr;
     }
     void clearEvents() {
         std::lock_guard lock(mutex_);
         events_.clear();
     }
-    std::vector<Notification> notifications() const {
-        std::lock_guard lock(mutex_);
-        return notifications_;
-    }
-    std::shared_ptr<Peripheral> peripheral() const {
-        std::lock_guard lock(mutex_);
-        return peripheral_;
-    }
-    std::shared_ptr<Characteristic> characteristic(std::string_view uuid) const {
-        std::lock_guard lock(mutex_);
-        for (const auto& c : characteristics_) {
-            if (c->uuid() == uuid) {
-                return c;
-            }
-        }
-        return nullptr;
-    }
-    std::optional<AdvertisementData> lastAdvertisement() const {
-        std::lock_guard lock(mutex_);
-        return advertisement_;
-    }
-
-    // Waits until the predicate holds over the events; false after kPatience.
-    bool waitUntil(const std::function<bool(const std::vector<std::string>&)>& predicate) const {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] { return predicate(events_); });
-    }
     bool waitForEvent(const std::string& event) const {
-        return waitUntil([&](const auto& events) {
-            return std::find(events.begin(), events.end(), event) != events.end();
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kPatience, [&] {
+            return std::find(events_.begin(), events_.end(), event) != events_.end();
         });
     }
 
@@ -149,10 +113,8 @@ public:
         const bool complete = changed_.wait_for(lock, kPatience, [&] {
             frame.clear();
             for (std::size_t i = taken_; i < notifications_.size(); ++i) {
-                const Bytes& value = notifications_[i].value;
-                frame.insert(frame.end(), value.begin(), value.end());
-                if (frame.size() >= 8 && referenceCrc(Bytes(frame.begin(), frame.end() - 2)) ==
-                                             (frame[frame.size() - 2] | (frame[frame.size() - 1] << 8))) {
+                frame.insert(frame.end(), notifications_[i].begin(), notifications_[i].end());
+                if (frame.size() >= 8 && withCrc(Bytes(frame.begin(), frame.end() - 2)) == frame) {
                     taken_ = i + 1;
                     return true;
                 }
@@ -169,12 +131,10 @@ public:
     }
     void didDiscover(CentralManager&, const std::shared_ptr<Peripheral>& peripheral,
                      const AdvertisementData& advertisementData, int) override {
-        {
-            std::lock_guard lock(mutex_);
+        record("discover " + peripheral->identifier(), [&] {
             peripheral_ = peripheral;
             advertisement_ = advertisementData;
-        }
-        record("discover " + peripheral->identifier());
+        });
     }
     void didConnect(CentralManager&, const std::shared_ptr<Peripheral>& peripheral) override {
         peripheral->setDelegate(this);
@@ -182,51 +142,51 @@ public:
     }
     void didFailToConnect(CentralManager&, const std::shared_ptr<Peripheral>&,
                           const std::optional<BleError>& error) override {
-        record("fail" + errorText(error));
+        record("fail" + text(error));
     }
     void didDisconnectPeripheral(CentralManager&, const std::shared_ptr<Peripheral>&,
                                  const std::optional<BleError>& error) override {
-        record("disconnect" + errorText(error));
+        record("disconnect" + text(error));
     }
-
     void didDiscoverServices(Peripheral& peripheral, const std::optional<BleError>& error) override {
-        record("services " + std::to_string(peripheral.services().size()) + errorText(error));
+        record("services " + std::to_string(peripheral.services().size()) + text(error));
     }
     void didDiscoverCharacteristicsFor(Peripheral&, const std::shared_ptr<Service>& service,
                                        const std::optional<BleError>& error) override {
         const auto found = service->characteristics();
-        {
-            std::lock_guard lock(mutex_);
-            characteristics_ = found;
-        }
-        record("characteristics " + std::to_string(found.size()) + errorText(error));
+        record("characteristics " + std::to_string(found.size()) + text(error),
+               [&] { characteristics_ = found; });
     }
     void didUpdateNotificationStateFor(Peripheral&, const std::shared_ptr<Characteristic>& characteristic,
                                        const std::optional<BleError>& error) override {
         record("notifying " + characteristic->uuid().substr(0, 8) +
-               (characteristic->isNotifying() ? " on" : " off") + errorText(error));
+               (characteristic->isNotifying() ? " on" : " off") + text(error));
     }
     void didUpdateValueFor(Peripheral&, const std::shared_ptr<Characteristic>& characteristic,
                            const std::optional<BleError>&) override {
-        {
-            std::lock_guard lock(mutex_);
-            notifications_.push_back({characteristic->uuid(), characteristic->value().value_or(Bytes{})});
-        }
-        record("value " + characteristic->uuid().substr(0, 8));
+        record("value " + characteristic->uuid().substr(0, 8),
+               [&] { notifications_.push_back(characteristic->value().value_or(Bytes{})); });
     }
     void didWriteValueFor(Peripheral&, const std::shared_ptr<Characteristic>& characteristic,
                           const std::optional<BleError>& error) override {
-        record("written " + characteristic->uuid().substr(0, 8) + errorText(error));
+        record("written " + characteristic->uuid().substr(0, 8) + text(error));
     }
 
 private:
-    static std::string errorText(const std::optional<BleError>& error) {
+    static std::string text(const std::optional<BleError>& error) {
         return error ? " error " + std::to_string(error->code) : "";
     }
-
-    void record(std::string event) {
+    template <class T> T locked(const T& member) const {
+        std::lock_guard lock(mutex_);
+        return member;
+    }
+    // Stores what the callback carried and the event, under the lock.
+    void record(std::string event, const std::function<void()>& store = {}) {
         EXPECT_TRUE(queue_.isMainThread()) << event;
         std::lock_guard lock(mutex_);
+        if (store) {
+            store();
+        }
         events_.push_back(std::move(event));
         changed_.notify_all();
     }
@@ -234,8 +194,8 @@ private:
     MainQueue& queue_;
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::vector<std::string> events_;
-    std::vector<Notification> notifications_;
+    Events events_;
+    std::vector<Bytes> notifications_;
     std::size_t taken_ = 0;
     std::shared_ptr<Peripheral> peripheral_;
     std::vector<std::shared_ptr<Characteristic>> characteristics_;
@@ -245,10 +205,7 @@ private:
 // A main queue, a radio with a reader in range, and a central: the members are destroyed
 // central first, main queue last.
 struct ReaderRig {
-    explicit ReaderRig(Timing timing = shortTiming())
-        : reader(std::make_shared<SimulatedFeigReader>(timing)), central(radio.makeCentral(recorder, loop)) {
-        radio.addDevice(reader);
-    }
+    ReaderRig() { radio.addDevice(reader); }
 
     // Scan, connect, discover the reader service and both characteristics, notifications on.
     void connect() {
@@ -258,8 +215,7 @@ struct ReaderRig {
         central->connect(recorder.peripheral());
         ASSERT_TRUE(recorder.waitForEvent("connect"));
         const auto peripheral = recorder.peripheral();
-        peripheral->discoverServices(
-            std::vector<std::string>{std::string(SimulatedFeigReader::kServiceUuid)});
+        peripheral->discoverServices(std::nullopt);
         loop.waitIdle();
         ASSERT_EQ(peripheral->services().size(), 1u);
         peripheral->discoverCharacteristics(std::nullopt, peripheral->services()[0]);
@@ -277,7 +233,6 @@ struct ReaderRig {
     std::shared_ptr<Characteristic> second() const {
         return recorder.characteristic(SimulatedFeigReader::kSecondCharacteristicUuid);
     }
-
     void send(const Bytes& frame) {
         recorder.peripheral()->writeValue(frame, transfer(), WriteType::withResponse);
     }
@@ -296,13 +251,13 @@ struct ReaderRig {
     EventLoop loop;
     SimulatedRadio radio;
     BleRecorder recorder{loop};
-    std::shared_ptr<SimulatedFeigReader> reader;
-    std::unique_ptr<CentralManager> central;
+    std::shared_ptr<SimulatedFeigReader> reader = std::make_shared<SimulatedFeigReader>(kShortTiming);
+    std::unique_ptr<CentralManager> central = radio.makeCentral(recorder, loop);
 };
 
-inline std::shared_ptr<VirtualTag> blankTag(std::uint8_t lastUidByte = 0x01, int blockCount = 64) {
+inline std::shared_ptr<VirtualTag> blankTag(std::uint8_t firstUidByte = 0x01, int blockCount = 64) {
     return std::make_shared<VirtualTag>(
-        TagImage::blank(Bytes{lastUidByte, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xE0}, blockCount));
+        TagImage::blank(Bytes{firstUidByte, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xE0}, blockCount));
 }
 
 } // namespace wynfc::test

@@ -2,138 +2,238 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <tuple>
+
 namespace wynfc::test {
 namespace {
 
 const Bytes kReadThreeFrom0x10{0x02, 0x00, 0x0B, 0x00, 0xB0, 0x23, 0x00, 0x10, 0x03, 0x70, 0xF0};
-
-Bytes inventoryFrame() {
-    return requestOf({0xB0, 0x01, 0x00});
-}
+const Bytes kInventory = requestOf({0xB0, 0x01, 0x00});
+const Bytes kWriteBlock2 = requestOf({0xB0, 0x24, 0x00, 0x02, 0x01, 0x04, 0x04, 0x03, 0x02, 0x01});
+constexpr std::size_t kReadAnswerSize = 25;      // 8 + 2 + 3 blocks of 5
+constexpr std::size_t kInventoryAnswerSize = 19; // 8 + 1 + 10 for one tag
 
 class FeigReader : public ::testing::Test {
 protected:
-    void SetUp() override { rig.connect(); }
+    void SetUp() override {
+        rig.connect();
+        reader.putTag(tag);
+    }
+
+    std::vector<std::size_t> notificationSizes() const {
+        std::vector<std::size_t> sizes;
+        for (const Bytes& value : rig.recorder.notifications()) {
+            sizes.push_back(value.size());
+        }
+        return sizes;
+    }
+    std::size_t nextFrameSize() {
+        const auto frame = rig.recorder.takeFrame();
+        EXPECT_TRUE(frame);
+        return frame ? frame->size() : 0;
+    }
+
     ReaderRig rig;
+    SimulatedFeigReader& reader = *rig.reader;
+    std::shared_ptr<VirtualTag> tag = blankTag(0x11);
 };
 
 TEST_F(FeigReader, InventoryReportsEveryTagInTheFieldOrNone) {
-    auto answer = rig.exchange(inventoryFrame());
+    reader.putTag(blankTag(0x22));
+    auto answer = rig.exchange(kInventory);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->command, 0xB0);
-    EXPECT_EQ(answer->status, 0x01);
-    EXPECT_TRUE(answer->data.empty());
-
-    const auto first = blankTag(0x11);
-    rig.reader->putTag(first);
-    answer = rig.exchange(inventoryFrame());
-    ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 0x00);
-    EXPECT_EQ(answer->data, (Bytes{0x01, 0x03, 0x00, 0x11, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xE0}));
-
-    rig.reader->putTag(blankTag(0x22));
-    answer = rig.exchange(inventoryFrame());
-    ASSERT_TRUE(answer);
     EXPECT_EQ(answer->data, (Bytes{0x02, 0x03, 0x00, 0x11, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xE0,
                                    0x03, 0x00, 0x22, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0xE0}));
 
-    // A tag that has left the field on its own is no longer reported.
-    first->leaveFieldAfter(0);
-    answer = rig.exchange(inventoryFrame());
+    tag->leaveFieldAfter(0); // gone on its own: no longer reported
+    answer = rig.exchange(kInventory);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->data.at(0), 0x01);
     EXPECT_EQ(answer->data.at(3), 0x22);
 
-    rig.reader->clearField();
-    EXPECT_EQ(rig.exchange(inventoryFrame())->status, 0x01);
+    reader.clearField();
+    answer = rig.exchange(kInventory);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 0x01);
+    EXPECT_TRUE(answer->data.empty());
 }
 
 TEST_F(FeigReader, ReadsBlocksWithSecurityStatusAndBytesLastFirst) {
-    const auto tag = blankTag();
     tag->setMemory(0x10, Bytes{0xA0, 0xA1, 0xA2, 0xA3, 0xB0, 0xB1, 0xB2, 0xB3, 0xC0, 0xC1, 0xC2, 0xC3});
     tag->protectBlock(0x11);
-    rig.reader->putTag(tag);
-
-    rig.send(kReadThreeFrom0x10);
-    const auto frame = rig.recorder.takeFrame();
-    ASSERT_TRUE(frame);
-    EXPECT_EQ(frame->size(), 25u);
-    const auto answer = parseResponse(*frame);
+    const auto answer = rig.exchange(kReadThreeFrom0x10);
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 0x00);
-    EXPECT_EQ(answer->data, (Bytes{0x03, 0x04,                      // DB-N, DB-SIZE
+    EXPECT_EQ(answer->data, (Bytes{0x03, 0x04,                      // block count and size
                                    0x00, 0xA3, 0xA2, 0xA1, 0xA0,    // block 0x10
                                    0x01, 0xB3, 0xB2, 0xB1, 0xB0,    // block 0x11, locked
                                    0x00, 0xC3, 0xC2, 0xC1, 0xC0})); // block 0x12
-    EXPECT_EQ(rig.reader->requests(), std::vector<Bytes>{kReadThreeFrom0x10});
+    EXPECT_EQ(reader.requests(), std::vector<Bytes>{kReadThreeFrom0x10});
 }
 
 TEST_F(FeigReader, ReadsAndWritesGoToTheFirstTagInTheField) {
-    const auto first = blankTag(0x11);
     const auto second = blankTag(0x22);
-    rig.reader->putTag(first);
-    rig.reader->putTag(second);
-
+    reader.putTag(second);
     // Two blocks from block 5, each sent last byte first.
     auto answer = rig.exchange(
         requestOf({0xB0, 0x24, 0x00, 0x05, 0x02, 0x04, 0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55}));
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->status, 0x00);
-    EXPECT_TRUE(answer->data.empty());
-    EXPECT_EQ(first->blockBytes(5, 2), (Bytes{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
+    EXPECT_EQ(tag->blockBytes(5, 2), (Bytes{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
     EXPECT_EQ(second->blockBytes(5, 2), Bytes(8, 0x00));
+    EXPECT_EQ(rig.exchange(requestOf({0xB0, 0x23, 0x00, 0x06, 0x01})).value().data,
+              (Bytes{0x01, 0x04, 0x00, 0x88, 0x77, 0x66, 0x55}));
 
-    answer = rig.exchange(requestOf({0xB0, 0x23, 0x00, 0x06, 0x01}));
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->data, (Bytes{0x01, 0x04, 0x00, 0x88, 0x77, 0x66, 0x55}));
-
-    // Once the first has left the field, the second answers.
-    first->leaveFieldAfter(0);
-    answer = rig.exchange(requestOf({0xB0, 0x24, 0x00, 0x05, 0x01, 0x04, 0x04, 0x03, 0x02, 0x01}));
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->status, 0x00);
-    EXPECT_EQ(second->blockBytes(5, 1), (Bytes{0x01, 0x02, 0x03, 0x04}));
+    tag->leaveFieldAfter(0); // then the second answers
+    EXPECT_EQ(rig.exchange(kWriteBlock2).value().status, 0x00);
+    EXPECT_EQ(second->blockBytes(2, 1), (Bytes{0x01, 0x02, 0x03, 0x04}));
 }
 
-TEST_F(FeigReader, ErrorsHaveTheirOwnNonZeroStatusesAndChangeNothing) {
-    const auto tag = blankTag(0x01, 16);
+TEST_F(FeigReader, ErrorsHaveTheirOwnStatusesAndChangeNothing) {
     tag->protectBlock(3);
-    rig.reader->putTag(tag);
-    const auto statusOf = [&](const Bytes& frame) {
-        const auto answer = rig.exchange(frame);
-        EXPECT_TRUE(answer && answer->data.empty());
-        return answer ? answer->status : 0xEE;
-    };
-
     Bytes badCrc = kReadThreeFrom0x10;
     badCrc.back() ^= 0x01;
-    EXPECT_EQ(statusOf(badCrc), 0x82);
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x99, 0x00})), 0x80);             // unknown ISO command
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x23, 0x01, 0x00, 0x01})), 0x80); // addressed mode
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x23, 0x00, 0x0F, 0x02})), 0x04); // block 16 is beyond the tag
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x24, 0x00, 0x10, 0x01, 0x04, 1, 2, 3, 4})), 0x04);
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x23, 0x00, 0x00, 0x00})), 0x81);                   // no blocks
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x24, 0x00, 0x02, 0x02, 0x04, 1, 2, 3, 4})), 0x81); // data short
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x24, 0x00, 0x02, 0x01, 0x08, 1, 2, 3, 4, 5, 6, 7, 8})), 0x81);
-
-    // A write touching a protected block writes none of its blocks.
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x24, 0x00, 0x02, 0x02, 0x04, 1, 2, 3, 4, 5, 6, 7, 8})), 0x03);
-    EXPECT_EQ(tag->blockBytes(2, 2), Bytes(8, 0x00));
-
-    // Faults of the tag itself.
-    tag->injectFault(TagOperationKind::Read, TagAnswer::Failed, std::nullopt, 1);
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x23, 0x00, 0x00, 0x01})), 0x02);
-    tag->injectFault(TagOperationKind::Write, TagAnswer::NoAnswer, std::nullopt, 1);
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x24, 0x00, 0x00, 0x01, 0x04, 1, 2, 3, 4})), 0x01);
-    rig.reader->removeTag(tag);
-    EXPECT_EQ(statusOf(requestOf({0xB0, 0x23, 0x00, 0x00, 0x01})), 0x01);
-    EXPECT_EQ(tag->memory(), Bytes(64, 0x00));
+    const auto failOnce = [&](TagOperationKind kind, TagAnswer answer) {
+        tag->injectFault(kind, answer, std::nullopt, 1);
+    };
+    const std::vector<std::tuple<Bytes, std::uint8_t, std::function<void()>>> cases = {
+        {badCrc, 0x82, {}},
+        {requestOf({0xB0, 0x99, 0x00}), 0x80, {}},                               // unknown ISO command
+        {requestOf({0xB0, 0x23, 0x01, 0x00, 0x01}), 0x80, {}},                   // addressed mode
+        {requestOf({0xB0, 0x23, 0x00, 0x3F, 0x02}), 0x04, {}},                   // block 64 is beyond
+        {requestOf({0xB0, 0x24, 0x00, 0x40, 0x01, 0x04, 1, 2, 3, 4}), 0x04, {}}, // so is this one
+        {requestOf({0xB0, 0x23, 0x00, 0x00, 0x00}), 0x81, {}},                   // no blocks
+        {requestOf({0xB0, 0x24, 0x00, 0x02, 0x02, 0x04, 1, 2, 3, 4}), 0x81, {}}, // data short
+        {requestOf({0xB0, 0x24, 0x00, 0x02, 0x01, 0x08, 1, 2, 3, 4, 5, 6, 7, 8}), 0x81, {}}, // block size 8
+        {requestOf({0xB0, 0x24, 0x00, 0x02, 0x02, 0x04, 1, 2, 3, 4, 5, 6, 7, 8}),
+         0x03,
+         {}}, // block 3 protected
+        {requestOf({0xB0, 0x23, 0x00, 0x00, 0x01}), 0x02,
+         [&] { failOnce(TagOperationKind::Read, TagAnswer::Failed); }},
+        {kWriteBlock2, 0x01, [&] { failOnce(TagOperationKind::Write, TagAnswer::NoAnswer); }},
+        {kWriteBlock2, 0x01, [&] { reader.removeTag(tag); }},
+    };
+    for (const auto& [frame, status, setUp] : cases) {
+        if (setUp) {
+            setUp();
+        }
+        const auto answer = rig.exchange(frame);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, status) << ::testing::PrintToString(frame);
+        EXPECT_TRUE(answer->data.empty());
+    }
+    EXPECT_EQ(tag->memory(), Bytes(256, 0x00));
 
     // A host command other than the ISO one is answered under its own code.
     const auto other = rig.exchange(requestOf({0x65}));
     ASSERT_TRUE(other);
     EXPECT_EQ(other->command, 0x65);
     EXPECT_EQ(other->status, 0x80);
+}
+
+TEST_F(FeigReader, AnswersAreSplitIntoNotificationsAsConfiguredOrPlanned) {
+    rig.send(kReadThreeFrom0x10);
+    ASSERT_TRUE(rig.recorder.takeFrame());
+    EXPECT_EQ(notificationSizes(), (std::vector<std::size_t>{20, 5}));
+
+    // Odd places first, an empty notification among them; the rest in the configured size.
+    reader.setNotificationSize(7);
+    reader.planNextAnswer(FeigAnswerPlan::splitInto({1, 0, 5}));
+    EXPECT_EQ(rig.exchange(kReadThreeFrom0x10).value().status, 0x00);
+    EXPECT_EQ(notificationSizes(), (std::vector<std::size_t>{20, 5, 1, 0, 5, 7, 7, 5}));
+
+    reader.sendNotification({0x72, 0x01}); // any bytes, as they are
+    rig.loop.waitIdle();
+    EXPECT_EQ(rig.recorder.notifications().back(), (Bytes{0x72, 0x01}));
+}
+
+TEST_F(FeigReader, DroppedOrLateAnswersStillCarryOutTheRequest) {
+    reader.planNextAnswer(FeigAnswerPlan::dropped());
+    rig.send(kWriteBlock2);
+    ASSERT_TRUE(reader.waitForRequests(1, kPatience));
+    reader.planNextAnswer(FeigAnswerPlan::sentLate());
+    rig.send(kReadThreeFrom0x10);
+    rig.loop.waitIdle();
+    EXPECT_TRUE(rig.recorder.notifications().empty());
+    EXPECT_EQ(tag->blockBytes(2, 1), (Bytes{0x01, 0x02, 0x03, 0x04}));
+
+    // The late answer goes out when the next request arrives, before that one's answer.
+    rig.send(kInventory);
+    EXPECT_EQ(nextFrameSize(), kReadAnswerSize);
+    EXPECT_EQ(nextFrameSize(), kInventoryAnswerSize);
+
+    // A held answer does not outlive its connection.
+    reader.planNextAnswer(FeigAnswerPlan::sentLate());
+    rig.send(kReadThreeFrom0x10);
+    rig.central->cancelPeripheralConnection(rig.recorder.peripheral());
+    rig.loop.waitIdle();
+    rig.connect();
+    rig.send(kInventory);
+    EXPECT_EQ(nextFrameSize(), kInventoryAnswerSize);
+}
+
+TEST_F(FeigReader, DelayedAnswersComeAfterTheirDelay) {
+    reader.planNextAnswer(FeigAnswerPlan::delayed(Millis{100}));
+    rig.send(kInventory);
+    rig.send(kReadThreeFrom0x10);
+    EXPECT_EQ(nextFrameSize(), kReadAnswerSize); // the prompt answer overtakes
+    EXPECT_EQ(nextFrameSize(), kInventoryAnswerSize);
+
+    // Past the transport's whole wait: the countdown limit plus one tick.
+    reader.planNextAnswer(FeigAnswerPlan::delayedPastTheWait());
+    const auto sent = std::chrono::steady_clock::now();
+    rig.send(kInventory);
+    ASSERT_TRUE(rig.recorder.takeFrame());
+    EXPECT_GE(std::chrono::steady_clock::now() - sent,
+              kShortTiming.countdownLimit() + kShortTiming.countdownTick);
+}
+
+TEST_F(FeigReader, CorruptCrcAndForcedStatus) {
+    rig.send(kInventory);
+    const auto good = rig.recorder.takeFrame();
+    ASSERT_TRUE(good);
+    reader.planNextAnswer(FeigAnswerPlan::withCorruptCrc());
+    rig.send(kInventory);
+    rig.loop.waitIdle();
+    Bytes corrupt = rig.recorder.notifications().back();
+    ASSERT_EQ(corrupt.size(), good->size());
+    EXPECT_NE(corrupt.back(), good->back());
+    corrupt.back() = good->back();
+    EXPECT_EQ(corrupt, *good);
+
+    // A forced status answers without data and leaves the tag alone.
+    reader.planNextAnswer(FeigAnswerPlan::withStatus(0x95));
+    rig.send(kWriteBlock2);
+    rig.loop.waitIdle();
+    EXPECT_EQ(rig.recorder.notifications().back(), withCrc({0x02, 0x00, 0x08, 0x00, 0xB0, 0x95}));
+    EXPECT_EQ(tag->blockBytes(2, 1), Bytes(4, 0x00));
+}
+
+TEST_F(FeigReader, DisconnectsInsteadOfAnswering) {
+    reader.planNextAnswer(FeigAnswerPlan::disconnecting());
+    rig.send(kWriteBlock2);
+    rig.loop.waitIdle();
+    EXPECT_EQ(
+        rig.recorder.events(),
+        (Events{"written 2d8f4661", "disconnect" + errorText(SimulatedBleErrorCode::peerDisconnected)}));
+    EXPECT_TRUE(rig.recorder.notifications().empty());
+    EXPECT_EQ(tag->blockBytes(2, 1), Bytes(4, 0x00));
+}
+
+TEST_F(FeigReader, AnswerUnderWayIsLostWhenBluetoothGoesOffAndOn) {
+    reader.planNextAnswer(FeigAnswerPlan::delayed(Millis{30}));
+    rig.send(kInventory);
+    rig.radio.powerOff();
+    rig.radio.powerOn();
+    rig.connect();
+    reader.planNextAnswer(FeigAnswerPlan::delayed(Millis{60})); // due well after the lost one
+    rig.send(kInventory);
+    ASSERT_TRUE(rig.recorder.takeFrame());
+    EXPECT_EQ(rig.recorder.notifications().size(), 1u);
 }
 
 } // namespace
