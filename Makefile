@@ -11,9 +11,18 @@ build: bootstrap
 	@cmake --preset $(PRESET) >/dev/null
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
-# The main job on the built-in simulated driver.
+WYNFC = build/$(PRESET)/WyNfcApp/wynfc
+
+# The main job on the built-in simulated driver: read the full-feature sample through the
+# simulated Bluetooth reader, then change a few settings and check that they read back.
 run: build
-	@build/$(PRESET)/wy_nfc_mapping/wy_nfc_mapping_version
+	@$(WYNFC) read
+	@echo
+	@$(WYNFC) write \
+	    --set nfc_data_addr_dc_dali_setting.max_level=230 \
+	    --set nfc_data_addr_dc_aoc.output_current=700 \
+	    --set nfc_data_addr_dc_aoc.aoc_config.aoc_enable=1 \
+	    --set nfc_data_addr_dc_memory_bank_01.luminaire_gtin=4012345000009
 
 # Every test, through CTest.
 test: build

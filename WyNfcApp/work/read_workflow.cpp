@@ -51,6 +51,18 @@ constexpr const char* kGtinArea = "nfc_data_addr_driver_gtin";
 
 } // namespace
 
+std::optional<std::string> areaForUpdateKey(std::string_view key) {
+    for (const ReadStep& step : kReadSteps) {
+        if (key == step.key) {
+            return step.area;
+        }
+        if (step.secondKey != nullptr && key == step.secondKey) {
+            return step.secondArea;
+        }
+    }
+    return std::nullopt;
+}
+
 // Reads one area and, when it came with its values, hands them to the page.
 void WorkPage::readArea(const std::string& area, const std::string& key, bool& readOk) {
     const ResultObj result = mDataHandler->getReader()->readByName(area);
@@ -65,7 +77,7 @@ void WorkPage::readArea(const std::string& area, const std::string& key, bool& r
 void WorkPage::runReadWorkflow() {
     const std::shared_ptr<IReader> reader = mDataHandler->getReader();
     if (!reader || !reader->readByName(kScanNfc).isOk()) {
-        return;
+        return; // no tag: not a run
     }
     state.modify([](WorkPageState& s) { s.mDisableCancel = true; });
 
@@ -136,7 +148,9 @@ void WorkPage::runReadWorkflow() {
     state.modify([&](WorkPageState& s) { s.mReadFailed = !readOk; });
     if (mMode == ReaderMode::NFC) {
         finishNfcSession(readOk ? "Read Completed" : "Read Failed", readOk);
-    } else {
+    }
+    markRunEnded();
+    if (mMode == ReaderMode::BLE) {
         afterDelayedEnding([identified = identification.isOk(), readOk](WorkPage& page) {
             page.showWaiting();
             if (identified && readOk) {

@@ -342,6 +342,10 @@ void WorkPage::afterDelayedEnding(std::function<void(WorkPage&)> task) {
                                            });
 }
 
+void WorkPage::markRunEnded() {
+    state.modify([](WorkPageState& s) { ++s.mRunsEnded; });
+}
+
 void WorkPage::finishNfcSession(const std::string& message, bool success) {
     if (auto reader = std::dynamic_pointer_cast<NfcReader>(mDataHandler->getReader())) {
         reader->finishSession(message, success);

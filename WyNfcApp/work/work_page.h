@@ -26,6 +26,9 @@ namespace wynfc {
 class BleReader;
 class BluetoothManager;
 
+// The memory area a read reports under a page key ("clo2_data" is "nfc_data_addr_dc_clo2").
+std::optional<std::string> areaForUpdateKey(std::string_view key);
+
 // What the enclosing pages give a work page.
 struct WorkPageEnvironment {
     std::shared_ptr<MyTabData> tabData;
@@ -138,6 +141,7 @@ private:
     std::shared_ptr<BleReader> bleReader() const;
     void readArea(const std::string& area, const std::string& key, bool& readOk);
     void finishNfcSession(const std::string& message, bool success);
+    void markRunEnded();
     void failWrite(const std::string& message);
     void writeOneArea(const WriteValuesType& entry, bool& ok, int& written, int count);
 

@@ -47,6 +47,9 @@ struct WorkPageState {
     float mProgressValue = 0.0F;
     bool mExitPage = false;
     RunStatus mScanWorkStatus = RunStatus::PAUSE_STATUS;
+    // Read and write runs that have ended, whatever their outcome: a host waiting for a job
+    // watches it (a run may end without changing the status line).
+    int mRunsEnded = 0;
 };
 
 } // namespace wynfc

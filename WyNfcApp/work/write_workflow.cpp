@@ -65,6 +65,7 @@ void WorkPage::runWriteWorkflow(const std::string& data) {
     if (colon == std::string::npos || pieces.size() < 2 || !values) {
         logLine(TAG, "Wrint data is incorrect format");
         showFailure("Data incorrect format");
+        markRunEnded();
         return;
     }
     const auto deviceType = decimal(pieces[0]);
@@ -73,10 +74,12 @@ void WorkPage::runWriteWorkflow(const std::string& data) {
     const auto [tagSubType, tagType] = mDataHandler->readDeviceIds();
     if (!deviceType || !deviceSubType || *deviceType != tagType || *deviceSubType != tagSubType) {
         failWrite("Driver subtype is not match.");
+        markRunEnded();
         return;
     }
     if (tagType == -1 || tagSubType == -1) {
         failWrite("Read necessary data is failed");
+        markRunEnded();
         return;
     }
 
@@ -102,7 +105,9 @@ void WorkPage::runWriteWorkflow(const std::string& data) {
 
     if (mMode == ReaderMode::NFC) {
         finishNfcSession(success ? "Write Completed" : "Write Failed", success);
-    } else {
+    }
+    markRunEnded();
+    if (mMode == ReaderMode::BLE) {
         afterDelayedEnding([](WorkPage& page) { page.closeWaitingPopup(); });
     }
 }

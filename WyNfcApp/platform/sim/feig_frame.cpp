@@ -30,7 +30,9 @@ std::uint16_t crc16(std::span<const std::uint8_t> bytes) {
 }
 
 Bytes requestFrame(std::span<const std::uint8_t> hostCommand) {
-    Bytes frame{kStartByte};
+    Bytes frame;
+    frame.reserve(hostCommand.size() + kRequestOverhead); // also keeps GCC's -O3 overflow check quiet
+    frame.push_back(kStartByte);
     appendLength(frame, hostCommand.size() + kRequestOverhead);
     frame.push_back(kBusAddress);
     frame.insert(frame.end(), hostCommand.begin(), hostCommand.end());

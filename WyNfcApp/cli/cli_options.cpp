@@ -1,0 +1,141 @@
+#include "cli/cli_options.h"
+
+#include <map>
+#include <set>
+
+namespace wynfc::cli {
+namespace {
+
+const std::map<std::string, Command> kCommands = {
+    {"read", Command::Read},   {"write", Command::Write},     {"decode", Command::Decode},
+    {"areas", Command::Areas}, {"version", Command::Version}, {"help", Command::Help},
+};
+
+// Which options each command takes (besides the common --map, --products, --help).
+const std::map<Command, std::set<std::string>> kAllowed = {
+    {Command::Read, {"--reader", "--tag", "--json"}},
+    {Command::Write, {"--reader", "--tag", "--save", "--values", "--set", "--no-verify", "--json"}},
+    {Command::Decode, {"--area", "--hex", "--tag", "--json"}},
+    {Command::Areas, {"--json"}},
+    {Command::Version, {}},
+    {Command::Help, {}},
+};
+
+const std::set<std::string> kTakesValue = {"--reader", "--tag", "--save", "--values",  "--set",
+                                           "--area",   "--hex", "--map",  "--products"};
+
+} // namespace
+
+const char* usageText() {
+    return R"(Usage: wynfc COMMAND [OPTIONS]
+
+Reads and writes the settings of LED drivers with an NFC tag, here on the built-in simulated
+driver and reader.
+
+Commands:
+  read    [--reader sim-nfc|sim-ble] [--tag FILE] [--json]
+          Read a driver: identification, product description and every memory area it announces.
+  write   [--reader ...] [--tag FILE] [--save FILE] (--values FILE | --set AREA.ITEM[.BIT]=VALUE ...)
+          [--no-verify] [--json]
+          Read the driver, write the values, then read it again and check them (unless --no-verify).
+          VALUE: a decimal or 0x-hexadecimal number; a decimal number for "bigint" items; comma-
+          separated hexadecimal bytes for "array" items; 0 or 1 for a bit.
+  decode  --area NAME (--hex HEX | --tag FILE) [--json]
+          Decode one memory area from bytes or from a driver tag image.
+  areas   [--json]
+          List the memory areas of the address map with their blocks.
+  version
+          The version text the configuration page is given.
+
+Options:
+  --reader sim-nfc|sim-ble  the simulated directly attached NFC reader, or the simulated Bluetooth
+                            reader (default sim-ble)
+  --tag FILE                driver tag image (default: the shipped full_feature sample)
+  --save FILE               write the simulated tag's memory to FILE after the job
+  --json                    machine-readable output: one JSON object per line
+  --map FILE                address map (default: the shipped one)
+  --products FILE           product table (default: the shipped one)
+  --help                    this text
+
+Exit status: 0 when the job completed, 1 when it failed or the product is not supported,
+2 for usage errors and unreadable or malformed input files.
+)";
+}
+
+Options parseOptions(const std::vector<std::string>& arguments) {
+    Options options;
+    if (arguments.empty()) {
+        throw UsageError("no command given");
+    }
+    const auto command = kCommands.find(arguments[0]);
+    if (command == kCommands.end()) {
+        if (arguments[0] == "--help" || arguments[0] == "-h") {
+            return options;
+        }
+        throw UsageError("unknown command \"" + arguments[0] + "\"");
+    }
+    options.command = command->second;
+
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& option = arguments[i];
+        if (option == "--help" || option == "-h") {
+            options.command = Command::Help;
+            return options;
+        }
+        const bool common = option == "--map" || option == "--products";
+        if (!common && kAllowed.at(options.command).count(option) == 0) {
+            throw UsageError("\"" + option + "\" is not an option of \"" + arguments[0] + "\"");
+        }
+        std::string value;
+        if (kTakesValue.count(option) != 0) {
+            if (i + 1 >= arguments.size()) {
+                throw UsageError(option + " needs a value");
+            }
+            value = arguments[++i];
+        }
+        if (option == "--reader") {
+            if (value == "sim-nfc") {
+                options.reader = ReaderChoice::SimNfc;
+            } else if (value == "sim-ble") {
+                options.reader = ReaderChoice::SimBle;
+            } else {
+                throw UsageError("unknown reader \"" + value + "\" (sim-nfc or sim-ble)");
+            }
+        } else if (option == "--tag") {
+            options.tagFile = value;
+        } else if (option == "--save") {
+            options.saveFile = value;
+        } else if (option == "--values") {
+            options.valuesFile = value;
+        } else if (option == "--set") {
+            options.sets.push_back(value);
+        } else if (option == "--no-verify") {
+            options.verify = false;
+        } else if (option == "--json") {
+            options.json = true;
+        } else if (option == "--area") {
+            options.area = value;
+        } else if (option == "--hex") {
+            options.hex = value;
+        } else if (option == "--map") {
+            options.mapFile = value;
+        } else if (option == "--products") {
+            options.productsFile = value;
+        }
+    }
+
+    if (options.command == Command::Write && options.valuesFile.has_value() == !options.sets.empty()) {
+        throw UsageError("write needs either --values FILE or one or more --set AREA.ITEM[.BIT]=VALUE");
+    }
+    if (options.command == Command::Decode) {
+        if (!options.area) {
+            throw UsageError("decode needs --area NAME");
+        }
+        if (options.hex.has_value() == options.tagFile.has_value()) {
+            throw UsageError("decode needs either --hex HEX or --tag FILE");
+        }
+    }
+    return options;
+}
+
+} // namespace wynfc::cli

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace wynfc::cli {
+
+// A command line that cannot be carried out; the text says why (exit status 2).
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class Command { Read, Write, Decode, Areas, Version, Help };
+enum class ReaderChoice { SimNfc, SimBle };
+
+struct Options {
+    Command command = Command::Help;
+    ReaderChoice reader = ReaderChoice::SimBle;
+    std::optional<std::string> tagFile;
+    std::optional<std::string> saveFile;
+    std::optional<std::string> valuesFile;
+    std::vector<std::string> sets; // AREA.ITEM[.BIT]=VALUE
+    bool verify = true;
+    bool json = false;
+    std::optional<std::string> area;
+    std::optional<std::string> hex;
+    std::optional<std::string> mapFile;
+    std::optional<std::string> productsFile;
+};
+
+// Throws UsageError.
+Options parseOptions(const std::vector<std::string>& arguments);
+
+const char* usageText();
+
+} // namespace wynfc::cli

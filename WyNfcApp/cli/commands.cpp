@@ -1,0 +1,321 @@
+#include "cli/commands.h"
+
+#include "cli/library_output.h"
+#include "cli/map_file.h"
+#include "cli/page_host.h"
+#include "cli/report.h"
+#include "cli/write_request.h"
+#include "platform/sim/folder_bundle.h"
+#include "platform/sim/tag_image.h"
+#include "readers/shared_api.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <unistd.h>
+
+#ifndef WYNFC_RESOURCES_DIR
+#error "WYNFC_RESOURCES_DIR must name the shipped resources"
+#endif
+#ifndef WYNFC_VERSION
+#error "WYNFC_VERSION must give the application's version"
+#endif
+
+namespace wynfc::cli {
+namespace {
+
+std::string resourcesDir() {
+    const char* overridden = std::getenv("WYNFC_RESOURCES");
+    return overridden != nullptr ? overridden : WYNFC_RESOURCES_DIR;
+}
+
+std::string readFile(const std::string& path, const char* what) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw UsageError(std::string("cannot read the ") + what + " " + path);
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The product's durations; WYNFC_TIME_SCALE (e.g. 0.01) shortens them all, for tests.
+Timing timing() {
+    Timing product;
+    const char* scale = std::getenv("WYNFC_TIME_SCALE");
+    if (scale == nullptr) {
+        return product;
+    }
+    const double factor = std::strtod(scale, nullptr);
+    if (!(factor > 0.0 && factor <= 1.0)) {
+        throw UsageError("WYNFC_TIME_SCALE must be a number above 0 and at most 1");
+    }
+    const auto scaled = [&](Millis duration) {
+        return Millis(
+            std::max<long long>(1, static_cast<long long>(static_cast<double>(duration.count()) * factor)));
+    };
+    product.countdownTick = scaled(product.countdownTick);
+    product.scanLoopPeriod = scaled(product.scanLoopPeriod);
+    product.delayedEnding = scaled(product.delayedEnding);
+    return product;
+}
+
+// The shipped resources, with the product table of --products when given.
+class CliBundle final : public Bundle {
+public:
+    explicit CliBundle(std::optional<std::string> products)
+        : mFolder(resourcesDir(), WYNFC_VERSION), mProducts(std::move(products)) {}
+
+    std::optional<std::filesystem::path> pathForResource(const std::string& name,
+                                                         const std::string& extension) const override {
+        if (mProducts && name == "product_features" && extension == "json") {
+            return std::filesystem::path(*mProducts);
+        }
+        return mFolder.pathForResource(name, extension);
+    }
+    std::optional<std::string> shortVersion() const override { return mFolder.shortVersion(); }
+
+private:
+    FolderBundle mFolder;
+    std::optional<std::string> mProducts;
+};
+
+std::shared_ptr<const Bundle> bundleFor(const Options& options) {
+    if (options.productsFile) {
+        readFile(*options.productsFile, "product table"); // unreadable: a usage error, not "not supported"
+    }
+    return std::make_shared<CliBundle>(options.productsFile);
+}
+
+// Loads the address map into the library, as the application does at start-up, and reads
+// its areas for the command line's own use.
+MapFile loadMap(const Options& options) {
+    const std::string path = options.mapFile.value_or(resourcesDir() + "/address_map.json");
+    const std::string text = readFile(path, "address map");
+    std::string diagnostics;
+    const bool loaded =
+        withLibraryOutputCaptured(diagnostics, [&] { return sharedApi().loadAddressMapFile(text); });
+    if (!loaded) {
+        std::cerr << diagnostics;
+        throw UsageError("the address map " + path + " is not valid");
+    }
+    return MapFile(text);
+}
+
+std::shared_ptr<VirtualTag> loadTag(const Options& options) {
+    const std::string path = options.tagFile.value_or(resourcesDir() + "/samples/full_feature.json");
+    try {
+        return VirtualTag::load(path);
+    } catch (const std::exception& error) {
+        throw UsageError(std::string("cannot use the tag image: ") + error.what());
+    }
+}
+
+// Shows the job's progress on standard error, when that is a terminal.
+void showProgress(PageHost& host) {
+    if (isatty(STDERR_FILENO) == 0) {
+        return;
+    }
+    host.setStatusObserver([](const WorkPageState& state) {
+        std::cerr << progressLine(state.mStatusTips, state.mProgressValue) << std::flush;
+    });
+}
+
+void endProgress() {
+    if (isatty(STDERR_FILENO) != 0) {
+        std::cerr << "\r\x1b[K" << std::flush;
+    }
+}
+
+struct Session {
+    std::shared_ptr<VirtualTag> tag;
+    std::unique_ptr<PageHost> host;
+};
+
+Session openSession(const Options& options, std::ostream& out) {
+    Session session{loadTag(options), nullptr};
+    session.host = std::make_unique<PageHost>(options.reader, bundleFor(options), session.tag, timing());
+    if (options.json) {
+        session.host->setEventSink([&out](const PageEvent& event) {
+            out << eventJson(event) << '\n' << std::flush;
+        });
+    }
+    showProgress(*session.host);
+    session.host->open();
+    return session;
+}
+
+void printOutcome(std::ostream& out, const Options& options, const JobOutcome& outcome) {
+    if (options.json) {
+        out << outcomeJson(outcome) << '\n';
+        return;
+    }
+    out << "Status: " << outcome.status << '\n';
+    if (!outcome.detail.empty() && outcome.detail != outcome.status) {
+        out << "Detail: " << outcome.detail << '\n';
+    }
+}
+
+// Prints the events from `first` on, readably.
+void printEvents(std::ostream& out, const std::vector<PageEvent>& events, size_t first = 0) {
+    for (size_t i = first; i < events.size(); ++i) {
+        printEvent(out, events[i]);
+    }
+}
+
+} // namespace
+
+int runRead(const Options& options, std::ostream& out) {
+    loadMap(options);
+    Session session = openSession(options, out);
+    const JobOutcome outcome = session.host->read();
+    endProgress();
+    if (!options.json) {
+        printEvents(out, session.host->events());
+    }
+    printOutcome(out, options, outcome);
+    return outcome.completed ? 0 : 1;
+}
+
+int runWrite(const Options& options, std::ostream& out) {
+    const MapFile map = loadMap(options);
+    WriteList list;
+    if (options.valuesFile) {
+        list = writeListFromJson(readFile(*options.valuesFile, "values file"),
+                                 map); // before touching the driver
+    }
+    Session session = openSession(options, out);
+
+    const JobOutcome read = session.host->read();
+    const ReadValues readValues = ReadValues::fromEvents(session.host->events());
+    if (!read.completed) {
+        endProgress();
+        if (!options.json) {
+            out << "The driver could not be read; nothing was written.\n";
+        }
+        printOutcome(out, options, read);
+        return 1;
+    }
+    if (!options.sets.empty()) {
+        list = writeListFromSets(options.sets, map, readValues);
+    }
+
+    const JobOutcome written = session.host->write(writeData(readValues, list));
+    if (options.saveFile) {
+        session.tag->save(*options.saveFile);
+    }
+    if (!written.completed || !options.verify) {
+        endProgress();
+        printOutcome(out, options, written);
+        return written.completed ? 0 : 1;
+    }
+
+    const size_t verifyStart = session.host->events().size();
+    const JobOutcome reread = session.host->read();
+    const auto events = session.host->events();
+    const std::vector<PageEvent> readBackEvents(events.begin() + static_cast<std::ptrdiff_t>(verifyStart),
+                                                events.end());
+    std::vector<std::string> mismatches =
+        reread.completed ? verify(list, map, ReadValues::fromEvents(readBackEvents))
+                         : std::vector<std::string>{"the driver could not be read back: " + reread.status};
+    endProgress();
+
+    size_t values = 0;
+    for (const WriteValuesType& group : list) {
+        values += group.data.size();
+    }
+    if (options.json) {
+        nlohmann::ordered_json outcome = nlohmann::ordered_json::parse(outcomeJson(written));
+        outcome["verified"] = mismatches.empty();
+        outcome["mismatches"] = mismatches;
+        out << outcome.dump() << '\n';
+    } else {
+        printOutcome(out, options, written);
+        if (mismatches.empty()) {
+            out << "Verified: " << values << " value(s) in " << list.size()
+                << " area(s) read back as written.\n";
+        }
+        for (const std::string& mismatch : mismatches) {
+            out << "Mismatch: " << mismatch << '\n';
+        }
+    }
+    return mismatches.empty() ? 0 : 1;
+}
+
+int runDecode(const Options& options, std::ostream& out) {
+    loadMap(options);
+    const std::string area = *options.area;
+    const auto properties = sharedApi().getNFCProductPropertiesJsonByName(area);
+    if (!properties) {
+        throw UsageError("no memory area \"" + area + "\" (see: wynfc areas)");
+    }
+    Bytes bytes;
+    if (options.hex) {
+        const auto parsed = parseHex(*options.hex);
+        if (!parsed) {
+            throw UsageError("--hex: \"" + *options.hex + "\" is not hexadecimal bytes (e.g. \"0A 1B 2C\")");
+        }
+        bytes = *parsed;
+    } else {
+        const auto description = nlohmann::json::parse(*properties);
+        const auto tag = loadTag(options);
+        try {
+            bytes = tag->blockBytes(description["startAddress"].get<int>() / 4,
+                                    description["normBlockCount"].get<int>());
+        } catch (const std::out_of_range&) {
+            throw UsageError("the tag image is too small for " + area);
+        }
+    }
+    std::string diagnostics;
+    const auto values = withLibraryOutputCaptured(
+        diagnostics, [&] { return sharedApi().getJsonValuesFromDataByName(area, numbersFromBytes(bytes)); });
+    if (!values) {
+        std::cerr << diagnostics;
+        return 1;
+    }
+    if (options.json) {
+        out << *values << '\n';
+    } else {
+        out << "[" << area << "] " << bytes.size() << " bytes\n";
+        printValues(out, *values, "  ");
+    }
+    return 0;
+}
+
+int runAreas(const Options& options, std::ostream& out) {
+    const MapFile map = loadMap(options);
+    if (options.json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const MapArea& area : map.areas()) {
+            list.push_back({{"name", area.name},
+                            {"startAddress", area.startAddress},
+                            {"byteCount", area.byteCount},
+                            {"firstBlock", area.firstBlock()},
+                            {"blockCount", area.blockCount()}});
+        }
+        out << list.dump() << '\n';
+        return 0;
+    }
+    for (const MapArea& area : map.areas()) {
+        const int last = area.firstBlock() + std::max(area.blockCount(), 1) - 1;
+        char line[160];
+        std::snprintf(line, sizeof line, "%-42s blocks %3d-%3d  %3d bytes  %zu items\n", area.name.c_str(),
+                      area.firstBlock(), last, area.byteCount, area.items.size());
+        out << line;
+    }
+    return 0;
+}
+
+int runVersion(const Options& options, std::ostream& out) {
+    loadMap(options);
+    Options nfc = options;
+    nfc.reader = ReaderChoice::SimNfc; // no reader needed: the page answers by itself
+    PageHost host(nfc.reader, bundleFor(options), loadTag(options), timing());
+    host.open();
+    out << host.version() << '\n';
+    return 0;
+}
+
+} // namespace wynfc::cli

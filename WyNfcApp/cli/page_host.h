@@ -1,0 +1,93 @@
+#pragma once
+
+#include "cli/cli_options.h"
+#include "platform/bundle.h"
+#include "platform/published.h"
+#include "platform/sim/event_loop.h"
+#include "platform/sim/recording_web_view_host.h"
+#include "platform/sim/simulated_feig_reader.h"
+#include "platform/sim/simulated_radio.h"
+#include "platform/sim/simulated_tag_reader.h"
+#include "platform/sim/virtual_tag.h"
+#include "work/work_page.h"
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace wynfc::cli {
+
+// A page event as the page receives it: WyNfcEventCallback(event, payload).
+struct PageEvent {
+    std::string event;
+    std::string payload;
+};
+
+// How a job ended, as the work page's status panel shows it.
+struct JobOutcome {
+    std::string status;
+    std::string detail; // empty without an error
+    float progress = 0.0F;
+    bool completed = false; // "Read completed" / "Write completed"
+};
+
+// Plays the configuration page's part for a work page that runs on the simulated driver:
+// posts the page's requests, receives every event the page would, and works the device
+// sheet as a user would (picks the simulated Bluetooth reader).
+class PageHost {
+public:
+    PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, std::shared_ptr<VirtualTag> tag,
+             Timing timing);
+    ~PageHost();
+
+    PageHost(const PageHost&) = delete;
+    PageHost& operator=(const PageHost&) = delete;
+
+    // Opens the page and, with the Bluetooth reader, connects to it. Throws std::runtime_error
+    // when the reader cannot be reached.
+    void open();
+
+    // One read job; events arrive at the event sink as they come.
+    JobOutcome read();
+    // One write job with "WRITE_DATA" data; the page must have read the driver first.
+    JobOutcome write(const std::string& data);
+    // The page's version request.
+    std::string version();
+
+    void setEventSink(std::function<void(const PageEvent&)> sink);
+    // Called on every change of the status panel.
+    void setStatusObserver(std::function<void(const WorkPageState&)> observer);
+    std::vector<PageEvent> events() const;
+
+private:
+    void post(const std::string& request);
+    void onScript(const std::string& script);
+    bool waitForEvent(const std::function<bool(const std::vector<PageEvent>&)>& condition);
+    JobOutcome waitForRun(int runsBefore, bool isWrite);
+    void ensureTagPresented();
+
+    Timing mTiming;
+    std::shared_ptr<VirtualTag> mTag;
+    ReaderChoice mReader;
+    std::shared_ptr<EventLoop> mMain = std::make_shared<EventLoop>();
+    std::shared_ptr<SimulatedTagReaderService> mNfc = std::make_shared<SimulatedTagReaderService>();
+    SimulatedRadio mRadio;
+    std::shared_ptr<SimulatedFeigReader> mFeig;
+    std::shared_ptr<RecordingWebViewHost> mWeb;
+    std::shared_ptr<WorkPage> mPage;
+    Published<WorkPageState>::Subscription mStatusSubscription;
+    std::function<void(const WorkPageState&)> mStatusObserver;
+
+    mutable std::mutex mEventsMutex;
+    std::condition_variable mEventArrived;
+    std::vector<PageEvent> mEvents;
+    std::function<void(const PageEvent&)> mEventSink;
+};
+
+// The text inside a single-quoted JavaScript string, unescaped.
+std::string unescapeSingleQuoted(const std::string& text);
+
+} // namespace wynfc::cli

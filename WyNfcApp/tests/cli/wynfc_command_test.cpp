@@ -1,0 +1,172 @@
+// The wynfc program as a user or a production-line script runs it: exit statuses, output
+// streams, and what it does to a driver.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using nlohmann::json;
+using ::testing::HasSubstr;
+
+const std::string kSamples = std::string(WYNFC_RESOURCES_DIR) + "/samples/";
+
+struct ProcessResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+
+    std::vector<json> jsonLines() const {
+        std::vector<json> lines;
+        std::istringstream stream(out);
+        for (std::string line; std::getline(stream, line);) {
+            lines.push_back(json::parse(line));
+        }
+        return lines;
+    }
+};
+
+// Files of this test process: CTest runs the tests as parallel processes.
+std::filesystem::path scratch(const std::string& name) {
+    const auto folder = std::filesystem::path(WYNFC_BINARY_DIR) / "wynfc_command_test" / std::to_string(getpid());
+    std::filesystem::create_directories(folder);
+    return folder / name;
+}
+
+std::string readAll(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Runs wynfc with short timings; arguments are passed through the shell as given.
+ProcessResult wynfc(const std::string& arguments) {
+    const auto out = scratch("out.txt");
+    const auto err = scratch("err.txt");
+    const std::string command = "WYNFC_TIME_SCALE=0.01 '" + std::string(WYNFC_CLI) + "' " + arguments +
+                                " >'" + out.string() + "' 2>'" + err.string() + "'";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(out), readAll(err)};
+}
+
+class ReadCommandTest : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {};
+
+TEST_P(ReadCommandTest, StreamsEveryPageEventThenTheOutcome) {
+    const auto& [reader, sample] = GetParam();
+    const ProcessResult run = wynfc("read --json --reader " + reader + " --tag " + kSamples + sample + ".json");
+    const auto lines = run.jsonLines();
+    ASSERT_FALSE(lines.empty()) << run.err;
+    const json& outcome = lines.back();
+    if (sample == "unsupported") {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(outcome["status"], "Not Support this product");
+        EXPECT_EQ(lines.size(), 1U); // no page event: the driver is not shown
+        return;
+    }
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(outcome["status"], "Read completed");
+    EXPECT_TRUE(outcome["detail"].is_null());
+    ASSERT_GE(lines.size(), 3U);
+    EXPECT_EQ(lines[0]["event"], "UPDATE_EVENT");
+    EXPECT_THAT(lines[0]["payload"].get<std::string>(), ::testing::StartsWith("identification:["));
+    EXPECT_THAT(lines[1]["payload"].get<std::string>(), ::testing::StartsWith("spec:["));
+    for (size_t i = 2; i + 1 < lines.size(); ++i) {
+        const std::string payload = lines[i]["payload"];
+        EXPECT_TRUE(json::parse(payload.substr(payload.find(':') + 1)).is_array()) << payload;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(SamplesAndReaders, ReadCommandTest,
+                         ::testing::Combine(::testing::Values("sim-nfc", "sim-ble"),
+                                            ::testing::Values("full_feature", "basic", "unsupported")));
+
+TEST(WriteCommandTest, WrittenValuesReadBack) {
+    const auto saved = scratch("written.json");
+    const ProcessResult write = wynfc("write --reader sim-nfc --save " + saved.string() +
+                            " --set nfc_data_addr_dc_dali_setting.max_level=0xC8"
+                            " --set nfc_data_addr_dc_aoc.aoc_config.ledset_enable=0"
+                            " --set nfc_data_addr_dc_memory_bank_01.luminaire_gtin=4012345000009");
+    ASSERT_EQ(write.status, 0) << write.out << write.err;
+    EXPECT_THAT(write.out, HasSubstr("Verified: 3 value(s) in 3 area(s) read back as written."));
+
+    const ProcessResult read = wynfc("decode --area nfc_data_addr_dc_dali_setting --tag " + saved.string() + " --json");
+    ASSERT_EQ(read.status, 0) << read.err;
+    EXPECT_THAT(read.out, HasSubstr(R"({"dataType":"byte","name":"max_level","value":200})"));
+    // The shipped sample itself is untouched.
+    EXPECT_THAT(
+        wynfc("decode --area nfc_data_addr_dc_dali_setting --json --tag " + kSamples + "full_feature.json")
+            .out,
+        ::testing::Not(HasSubstr(R"("name":"max_level","value":200)")));
+}
+
+TEST(WriteCommandTest, ValuesFileOverBluetooth) {
+    const auto values = scratch("values.json");
+    std::ofstream(values) << R"([{"name": "nfc_data_addr_dc_corridor",
+                                  "data": [{"propName": "presence_level", "value": 230},
+                                           {"propName": "hold_time", "value": 300}]}])";
+    const ProcessResult run = wynfc("write --json --values " + values.string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const json outcome = run.jsonLines().back();
+    EXPECT_EQ(outcome["status"], "Write completed");
+    EXPECT_EQ(outcome["verified"], true);
+}
+
+TEST(WriteCommandTest, UnsupportedDriverIsNotWritten) {
+    const auto saved = scratch("unsupported.json");
+    std::filesystem::remove(saved);
+    const ProcessResult run = wynfc("write --tag " + kSamples + "unsupported.json --save " + saved.string() +
+                          " --set nfc_data_addr_dc_dali_setting.max_level=3");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("nothing was written"));
+    EXPECT_FALSE(std::filesystem::exists(saved));
+}
+
+TEST(CommandLineTest, BadInputIsRefusedWithOneClearLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"write --set nfc_data_addr_dc_dali_setting.max_level", "expected AREA.ITEM[.BIT]=VALUE"},
+        {"write --set nfc_data_addr_dc_dali_setting.max_level=300", "outside 0 to 255"},
+        {"write --set nfc_data_addr_dc_dali_setting.nothing=3", "has no item \"nothing\""},
+        {"write --set nfc_data_addr_dc_aoc.aoc_config.aoc_enable=2", "a bit is 0 or 1"},
+        {"read --tag /missing/tag.json", "/missing/tag.json"},
+        {"write --values /missing/values.json", "cannot read the values file /missing/values.json"},
+        {"read --map /missing/map.json", "cannot read the address map"},
+        {"decode --area nfc_data_addr_dc_aoc --hex 0G", "is not hexadecimal bytes"},
+        {"read --reader usb", "unknown reader"},
+        {"frobnicate", "unknown command"},
+        {"write", "either --values FILE or"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        const ProcessResult run = wynfc(arguments);
+        EXPECT_EQ(run.status, 2) << arguments;
+        EXPECT_THAT(run.err, HasSubstr(message)) << arguments;
+        EXPECT_TRUE(run.out.empty()) << arguments;
+    }
+}
+
+TEST(CommandLineTest, AreasVersionAndDecode) {
+    const ProcessResult areas = wynfc("areas --json");
+    ASSERT_EQ(areas.status, 0);
+    const json list = json::parse(areas.out);
+    EXPECT_EQ(list.size(), 29U);
+    EXPECT_EQ(list[0]["name"], "nfc_data_addr_dc_product_identification");
+
+    const ProcessResult version = wynfc("version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "CORE_1.1.0-1.0.0\n");
+
+    const ProcessResult decode = wynfc("decode --area nfc_data_addr_dc_aoc --hex '01 FF 03 6B'");
+    EXPECT_EQ(decode.status, 0);
+    EXPECT_THAT(decode.out, HasSubstr("output_current"));
+    EXPECT_THAT(decode.out, HasSubstr("875"));
+}
+
+} // namespace
