@@ -36,7 +36,8 @@ protected:
         const int detected = receiver->count("DETECTED");
         reader->startScan(receiver, false);
         service->present(tag);
-        ASSERT_TRUE(receiver->waitFor("DETECTED", detected + 1));
+        service->waitIdle();
+        ASSERT_EQ(receiver->count("DETECTED"), detected + 1);
     }
     std::shared_ptr<SimulatedTagReaderSession> session() const { return service->currentSession(); }
     std::optional<SheetEnding> ending() {
@@ -63,7 +64,7 @@ TEST_F(NfcReaderTest, BeforeATagIsConnectedOnlyScanNfcSucceeds) {
 
     service->setReadingAvailable(true);
     reader->startScan(receiver, true);
-    ASSERT_TRUE(receiver->waitFor("OPEND"));
+    service->waitIdle();
     EXPECT_TRUE(session()->pollingOptions().iso15693);
     const ResultObj scan = reader->readByName(kScanNfc);
     EXPECT_TRUE(scan.isOk() && !scan.rawData && !scan.data);
@@ -198,7 +199,7 @@ TEST_F(NfcReaderTest, TwoTagsOrAnUnsupportedTagEndTheSessionAndAFeliCaTagIsIgnor
 TEST_F(NfcReaderTest, OnlyALostConnectionOrAFailedConnectIsAReadError) {
     connectTag();
     ASSERT_TRUE(service->endSession({NfcError::kTagConnectionLost, "Tag connection lost"}));
-    ASSERT_TRUE(receiver->waitFor("READ_ERROR"));
+    service->waitIdle();
     EXPECT_EQ(receiver->events().back(), "READ_ERROR (error): Tag connection lost");
     EXPECT_EQ(reader->readByName(kCorridor).data, kInvalid);
 
@@ -209,7 +210,7 @@ TEST_F(NfcReaderTest, OnlyALostConnectionOrAFailedConnectIsAReadError) {
 
     service->failNextConnect({NfcError::kTagResponseError, "Tag response error"});
     reader->startScan(receiver, false);
-    ASSERT_TRUE(receiver->waitFor("READ_ERROR", 2));
+    service->waitIdle();
     EXPECT_EQ(receiver->events().back(), "READ_ERROR (error): Tag response error");
     EXPECT_EQ(ending()->message, "Tag response error");
 }
@@ -242,7 +243,8 @@ protected:
     void connectTag(int detections = 1) {
         reader->startScan(receiver, false);
         tagReader->presentTag();
-        ASSERT_TRUE(receiver->waitFor("DETECTED", detections));
+        tagReader->waitIdle();
+        ASSERT_EQ(receiver->count("DETECTED"), detections);
     }
     std::future<ResultObj> onWorker(const std::string& area, const std::optional<std::string>& json) {
         return std::async(std::launch::async, [this, area, json] {
@@ -260,22 +262,21 @@ TEST_F(ScriptedNfcReaderTest, OnlyWholeBlocksOfTheMergedBytesAreWritten) {
     connectTag();
     auto write = onWorker(kCorridor, kPresenceLevel200);
     EXPECT_EQ(tagReader->request(0).block, 30);
-    tagReader->answerRead(0, {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10}});
-    tagReader->answerWrite(1);
-    tagReader->answerWrite(2);
+    tagReader->answer(0, {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10}});
+    tagReader->answer(1);
+    tagReader->answer(2);
     EXPECT_EQ(write.get().data, "null"); // OK
     const Bytes expected = merged(kCorridor, kPresenceLevel200, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     ASSERT_EQ(tagReader->requestCount(), 3u);
     for (int i = 1; i <= 2; ++i) {
         const TagRequest block = tagReader->request(i);
-        EXPECT_TRUE(block.isWrite);
         EXPECT_EQ(block.block, 29 + i);
-        EXPECT_EQ(block.data, Bytes(expected.begin() + 4 * (i - 1), expected.begin() + 4 * i));
+        EXPECT_EQ(block.written, Bytes(expected.begin() + 4 * (i - 1), expected.begin() + 4 * i));
     }
 
     // Fewer than 4 bytes make no whole block.
     write = onWorker(kAoc, R"([{"propName":"aoc_config.aoc_enable","value":0,"bitValue":1}])");
-    tagReader->answerRead(3, {{0, 0xFF, 1}});
+    tagReader->answer(3, {{0, 0xFF, 1}});
     EXPECT_EQ(write.get().data, "null");
     EXPECT_EQ(tagReader->requestCount(), 4u);
 }
@@ -290,7 +291,7 @@ TEST_F(ScriptedNfcReaderTest, LateAnswerOfATimedOutReadDoesNotAnswerTheNextRead)
     connectTag(2);
     auto second = onWorker(kAoc, std::nullopt);
     tagReader->request(1);
-    tagReader->answerRead(0, {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}});
+    tagReader->answer(0, {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}});
     const ResultObj result = second.get();
     EXPECT_FALSE(result.error || result.rawData || result.data);
 }
@@ -298,7 +299,7 @@ TEST_F(ScriptedNfcReaderTest, LateAnswerOfATimedOutReadDoesNotAnswerTheNextRead)
 TEST_F(ScriptedNfcReaderTest, AbortReleasesAPendingBlockWriteAsFailed) {
     connectTag();
     auto write = onWorker(kAoc, R"([{"propName":"output_current","value":700}])");
-    tagReader->answerRead(0, {{1, 0xFF, 1, 0xF4}});
+    tagReader->answer(0, {{1, 0xFF, 1, 0xF4}});
     tagReader->request(1);
     reader->abortSession("Driver subtype is not match.");
     const ResultObj result = write.get();

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,38 +26,26 @@ public:
                        bool isError) override {
         std::lock_guard lock(mMutex);
         mEvents.push_back(name + (isError ? " (error)" : "") + (message ? ": " + *message : ""));
-        mChanged.notify_all();
     }
     std::vector<std::string> events() const {
         std::lock_guard lock(mMutex);
         return mEvents;
     }
     int count(const std::string& name) const {
-        std::lock_guard lock(mMutex);
-        return countLocked(name);
-    }
-    bool waitFor(const std::string& name, int count = 1) {
-        std::unique_lock lock(mMutex);
-        return mChanged.wait_for(lock, kPatience, [&] { return countLocked(name) >= count; });
+        const auto all = events();
+        return static_cast<int>(
+            std::ranges::count_if(all, [&](const auto& event) { return event.starts_with(name); }));
     }
 
 private:
-    int countLocked(const std::string& name) const {
-        return static_cast<int>(std::ranges::count_if(
-            mEvents, [&](const std::string& event) { return event.starts_with(name); }));
-    }
-
     mutable std::mutex mMutex;
-    std::condition_variable mChanged;
     std::vector<std::string> mEvents;
 };
 
 struct TagRequest {
-    bool isWrite = false;
-    int block = 0; // the first block of a read
-    Bytes data;    // of a write
-    ReadBlocksCompletion readDone;
-    TagCompletion writeDone;
+    int block = 0;                                  // the first block of a read
+    std::optional<Bytes> written;                   // the data of a write
+    std::function<void(std::vector<Bytes>)> answer; // completes the request, without error
 };
 
 // A tag reader whose one tag answers block reads and writes only when the test does, with
@@ -96,10 +85,11 @@ public:
     int icManufacturerCode() const override { return 7; }
     Bytes icSerialNumber() const override { return {1, 2, 3, 4, 5, 6}; }
     void readMultipleBlocks(RequestFlags, BlockRange range, ReadBlocksCompletion done) override {
-        record({false, range.first, {}, std::move(done), {}});
+        record(
+            {range.first, std::nullopt, [done](std::vector<Bytes> blocks) { done(blocks, std::nullopt); }});
     }
     void writeSingleBlock(RequestFlags, int block, Bytes data, TagCompletion done) override {
-        record({true, block, std::move(data), {}, std::move(done)});
+        record({block, std::move(data), [done](std::vector<Bytes>) { done(std::nullopt); }});
     }
 
     void presentTag() {
@@ -115,11 +105,9 @@ public:
         std::lock_guard lock(mMutex);
         return mRequests.size();
     }
-    void answerRead(std::size_t index, std::vector<Bytes> blocks) {
-        mQueue.async([done = request(index).readDone, blocks] { done(blocks, std::nullopt); });
-    }
-    void answerWrite(std::size_t index) {
-        mQueue.async([done = request(index).writeDone] { done(std::nullopt); });
+    // Completes the index-th request on the reader's queue; a read gets these blocks.
+    void answer(std::size_t index, std::vector<Bytes> blocks = {}) {
+        mQueue.async([answer = request(index).answer, blocks] { answer(blocks); });
     }
     void waitIdle() { mQueue.waitIdle(); }
 
