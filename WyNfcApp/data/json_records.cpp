@@ -84,18 +84,6 @@ std::optional<std::vector<WriteValuesType>> decodeWriteValues(const std::string&
     });
 }
 
-std::optional<PropDataInfo> decodePropDataInfo(const std::string& text, std::string* error) {
-    return decodeOrNothing(text, error, [](const json& root) {
-        PropDataInfo info;
-        info.version = fields::text(root, "version");
-        info.name = fields::text(root, "name");
-        info.startAddress = fields::integer(root, "startAddress");
-        info.byteCount = fields::integer(root, "byteCount");
-        info.normBlockCount = fields::integer(root, "normBlockCount");
-        return info;
-    });
-}
-
 std::string encodePropJsonList(const std::vector<PropJsonType>& entries) {
     json list = json::array();
     for (const PropJsonType& entry : entries) {

@@ -30,21 +30,11 @@ struct WriteValuesType {
     std::vector<PropJsonType> data;
 };
 
-// The library's description of an area.
-struct PropDataInfo {
-    std::string version;
-    std::string name;
-    std::int64_t startAddress = 0;
-    std::int64_t byteCount = 0;
-    std::int64_t normBlockCount = 0;
-};
-
 // Decoders: nothing when the text is not JSON of that shape; `error` then says why.
 std::optional<std::vector<JsonDataItem>> decodeJsonDataItems(const std::string& json,
                                                              std::string* error = nullptr);
 std::optional<std::vector<WriteValuesType>> decodeWriteValues(const std::string& json,
                                                               std::string* error = nullptr);
-std::optional<PropDataInfo> decodePropDataInfo(const std::string& json, std::string* error = nullptr);
 
 // The merge input of the library: keys "propName" and "value", and "bitValue" and
 // "arrayValue" only when present.

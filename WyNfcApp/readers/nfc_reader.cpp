@@ -1,7 +1,7 @@
 #include "readers/nfc_reader.h"
 
 #include "platform/console_log.h"
-#include "readers/nfc_area_blocks.h"
+#include "readers/prop_data_info.h"
 #include "readers/shared_api.h"
 
 #include <algorithm>
@@ -213,10 +213,10 @@ ResultObj NfcReader::readByName(const std::string& name) {
     }
 
     // Without the area's blocks nothing is sent; the wait then ends by its timeout.
-    if (const auto area = nfcAreaBlocks(name)) {
+    if (const auto area = propDataInfo(name)) {
         std::weak_ptr<NfcReader> weakSelf = weak_from_this();
         connection.tag->readMultipleBlocks(
-            kBlockRequestFlags, BlockRange{area->firstBlock, area->blockCount},
+            kBlockRequestFlags, BlockRange{area->firstBlock(), static_cast<int>(area->normBlockCount)},
             [weakSelf, sequence](std::vector<Bytes> blocks, std::optional<NfcError> error) {
                 if (const auto self = weakSelf.lock()) {
                     self->blockReadCompleted(sequence, std::move(blocks), error);
@@ -376,7 +376,7 @@ ResultObj NfcReader::writeByName(const std::string& name, const std::string& jso
         return ResultObj::failure("Parse old bytes was failed");
     }
 
-    const auto area = nfcAreaBlocks(name);
+    const auto area = propDataInfo(name);
     if (!area) {
         log("No area description for " + name + ": nothing written");
         return ResultObj::failure("Area description is missing");
@@ -388,10 +388,11 @@ ResultObj NfcReader::writeByName(const std::string& name, const std::string& jso
     }
     // Whole blocks only, and never past the area: the bytes of a partial last block, and
     // anything a tag returned beyond the area, stay unwritten.
-    const int blockCount = std::min(static_cast<int>(bytes.size() / kBlockSize), area->blockCount);
+    const int blockCount =
+        std::min(static_cast<int>(bytes.size() / kBlockSize), static_cast<int>(area->normBlockCount));
     for (int i = 0; i < blockCount; ++i) {
         const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(i) * kBlockSize;
-        const ResultObj written = writeBlock(area->firstBlock + i, Bytes(first, first + kBlockSize));
+        const ResultObj written = writeBlock(area->firstBlock() + i, Bytes(first, first + kBlockSize));
         if (written.error != ErrorCode::OK) {
             return ResultObj::failure("Write data failed");
         }
