@@ -62,10 +62,10 @@ struct Response {
 };
 
 // Checks every field of a response frame; the test fails on a malformed one.
-inline std::optional<Response> parseResponse(const Bytes& frame) {
+inline Response parseResponse(const Bytes& frame) {
     if (frame.size() < 8) {
         ADD_FAILURE() << "response of " << frame.size() << " bytes";
-        return std::nullopt;
+        return Response{0xEE, 0xEE, {}};
     }
     EXPECT_EQ(withCrc(Bytes(frame.begin(), frame.end() - 2)), frame);
     EXPECT_EQ(frame[0], 0x02);
@@ -98,16 +98,9 @@ public:
         std::lock_guard lock(mutex_);
         events_.clear();
     }
-    bool waitForEvent(const std::string& event) const {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, kPatience, [&] {
-            return std::find(events_.begin(), events_.end(), event) != events_.end();
-        });
-    }
-
     // Waits for notifications that add up to a whole response frame (its CRC matches) and
-    // takes them; nullopt when none completes in time.
-    std::optional<Bytes> takeFrame() {
+    // takes them; the test fails when none completes in time.
+    Bytes takeFrame() {
         std::unique_lock lock(mutex_);
         Bytes frame;
         const bool complete = changed_.wait_for(lock, kPatience, [&] {
@@ -121,7 +114,8 @@ public:
             }
             return false;
         });
-        return complete ? std::optional<Bytes>(frame) : std::nullopt;
+        EXPECT_TRUE(complete) << "no whole answer";
+        return complete ? frame : Bytes{};
     }
 
     void centralManagerDidUpdateState(CentralManager& central) override {
@@ -211,11 +205,13 @@ struct ReaderRig {
     void connect() {
         central->scanForPeripherals();
         loop.waitIdle();
-        ASSERT_TRUE(recorder.peripheral());
-        central->connect(recorder.peripheral());
-        ASSERT_TRUE(recorder.waitForEvent("connect"));
         const auto peripheral = recorder.peripheral();
-        peripheral->discoverServices(std::nullopt);
+        ASSERT_TRUE(peripheral);
+        recorder.clearEvents();
+        central->connect(peripheral);
+        loop.waitIdle();
+        // UUIDs match regardless of case.
+        peripheral->discoverServices(std::vector<std::string>{"2D8F4660-8ACB-11EA-AB12-0800200C9A66"});
         loop.waitIdle();
         ASSERT_EQ(peripheral->services().size(), 1u);
         peripheral->discoverCharacteristics(std::nullopt, peripheral->services()[0]);
@@ -224,7 +220,18 @@ struct ReaderRig {
         peripheral->setNotifyValue(true, transfer());
         peripheral->setNotifyValue(true, second());
         loop.waitIdle();
+        EXPECT_EQ(recorder.events(), (Events{"connect", "services 1", "characteristics 2",
+                                             "notifying 2d8f4661 on", "notifying 2d8f4662 on"}));
         recorder.clearEvents();
+    }
+
+    // Runs the action and returns the events it caused, once the main queue is idle.
+    Events eventsOf(const std::function<void()>& action) {
+        loop.waitIdle();
+        recorder.clearEvents();
+        action();
+        loop.waitIdle();
+        return recorder.events();
     }
 
     std::shared_ptr<Characteristic> transfer() const {
@@ -238,14 +245,9 @@ struct ReaderRig {
     }
 
     // Sends the frame and returns the parsed answer.
-    std::optional<Response> exchange(const Bytes& frame) {
+    Response exchange(const Bytes& frame) {
         send(frame);
-        const auto answer = recorder.takeFrame();
-        if (!answer) {
-            ADD_FAILURE() << "no answer";
-            return std::nullopt;
-        }
-        return parseResponse(*answer);
+        return parseResponse(recorder.takeFrame());
     }
 
     EventLoop loop;

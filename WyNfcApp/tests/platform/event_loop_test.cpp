@@ -6,6 +6,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -24,10 +25,8 @@ TEST(EventLoop, RunsTasksInOrderOnItsOwnThread) {
             allOnLoop = allOnLoop && loop.isMainThread();
         });
     }
-    std::vector<int> expected;
-    for (int i = 0; i < 50; ++i) {
-        expected.push_back(i);
-    }
+    std::vector<int> expected(50);
+    std::iota(expected.begin(), expected.end(), 0);
     loop.sync([&] { EXPECT_EQ(order, expected); });
     EXPECT_TRUE(allOnLoop);
     EXPECT_FALSE(loop.isMainThread());
