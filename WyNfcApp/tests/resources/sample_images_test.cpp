@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <variant>
@@ -100,6 +101,13 @@ TEST(SampleImages, CapabilityListsAnnounceTheDocumentedSets) {
             }
         }
         EXPECT_EQ(announced, expected) << file;
+    }
+    // The full-feature driver announces everything, so none of its areas may be blank.
+    const DecodedSample full("full_feature.json");
+    for (const std::string& area : kRequestedAreas) {
+        const auto bytes = full.areaBytes(area);
+        EXPECT_TRUE(std::any_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0xFF; }))
+            << area;
     }
 }
 
