@@ -22,26 +22,24 @@ class Receivers final : public BleStatusDelegateProtocol, public BleScanDelegate
 public:
     explicit Receivers(MainQueue& mainQueue) : mQueue(mainQueue) {}
 
-    void onBleStatus(BLEStatusEnum status) override {
-        EXPECT_TRUE(mQueue.isMainThread());
-        std::lock_guard lock(mMutex);
-        mStatuses.push_back(status);
-    }
+    void onBleStatus(BLEStatusEnum status) override { add(mStatuses, status); }
     void addDiscoveredPeripheral(const std::shared_ptr<Peripheral>& peripheral) override {
-        EXPECT_TRUE(mQueue.isMainThread());
-        std::lock_guard lock(mMutex);
-        mDiscovered.push_back(peripheral);
+        add(mDiscovered, peripheral);
     }
-    std::vector<BLEStatusEnum> statuses() const {
-        std::lock_guard lock(mMutex);
-        return mStatuses;
-    }
-    std::vector<std::shared_ptr<Peripheral>> discovered() const {
-        std::lock_guard lock(mMutex);
-        return mDiscovered;
-    }
+    std::vector<BLEStatusEnum> statuses() const { return copy(mStatuses); }
+    std::vector<std::shared_ptr<Peripheral>> discovered() const { return copy(mDiscovered); }
 
 private:
+    template <typename T> void add(std::vector<T>& list, T item) {
+        EXPECT_TRUE(mQueue.isMainThread());
+        std::lock_guard lock(mMutex);
+        list.push_back(std::move(item));
+    }
+    template <typename T> std::vector<T> copy(const std::vector<T>& list) const {
+        std::lock_guard lock(mMutex);
+        return list;
+    }
+
     MainQueue& mQueue;
     mutable std::mutex mMutex;
     std::vector<BLEStatusEnum> mStatuses;
