@@ -44,9 +44,10 @@ protected:
     std::string ending() {
         service->waitIdle();
         const auto end = session()->ending();
-        return !end
-                   ? ""
-                   : (end->reason == SheetEnding::Reason::Success ? "success: " : "failure: ") + end->message;
+        if (!end) {
+            return "";
+        }
+        return (end->reason == SheetEnding::Reason::Success ? "success: " : "failure: ") + end->message;
     }
     std::vector<SessionOperation> operations(SessionOperation::Kind kind) const {
         std::vector<SessionOperation> found = session()->operations();
