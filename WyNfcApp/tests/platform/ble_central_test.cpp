@@ -21,13 +21,15 @@ TEST(BleCentral, ReportsTheRadioStateSoonAfterCreationAndOnEveryChange) {
         EXPECT_EQ(central->state(), state);
     }
 
-    // Refusing the permission is the unauthorized state: no scan.
+    // Refusing the permission is the unauthorized state: the connection ends, no scan.
     ReaderRig rig;
+    rig.connect();
     EXPECT_EQ(rig.eventsOf([&] {
         rig.radio.refusePermission();
         rig.central->scanForPeripherals();
     }),
-              Events{"state unauthorized"});
+              (Events{"state unauthorized",
+                      "disconnect" + errorText(SimulatedBleErrorCode::bluetoothUnavailable)}));
     EXPECT_FALSE(rig.central->isScanning());
 }
 

@@ -229,6 +229,7 @@ TEST_F(SimulatedTagReader, TagsTogetherOfEveryKindAndPollingThatPausesUntilResta
     session_->restartPolling();
     service_.waitIdle();
     EXPECT_EQ(delegate_->events().back(), "invalidated 200");
+    EXPECT_FALSE(service_.currentSession()->isPolling());
 }
 
 TEST_F(SimulatedTagReader, OperationsNeedAConnectionAndConnectCanFail) {
