@@ -52,7 +52,7 @@ std::string readAll(const std::filesystem::path& path) {
 ProcessResult wynfc(const std::string& arguments) {
     const auto out = scratch("out.txt");
     const auto err = scratch("err.txt");
-    const std::string command = "WYNFC_TIME_SCALE=0.01 '" + std::string(WYNFC_CLI) + "' " + arguments +
+    const std::string command = "WYNFC_TIME_SCALE=0.05 '" + std::string(WYNFC_CLI) + "' " + arguments +
                                 " >'" + out.string() + "' 2>'" + err.string() + "'";
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(out), readAll(err)};
