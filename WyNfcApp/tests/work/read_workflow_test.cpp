@@ -43,7 +43,7 @@ TEST_P(ReadWorkflowTest, FullFeatureDriverIsReadAreaByArea) {
     EXPECT_THAT(history, ::testing::Contains("Reading 87%"));
     EXPECT_THAT(history, ::testing::Not(::testing::Contains("Reading 100%")));
 
-    // The spec event joins capability list, product properties and GTIN with "#".
+    // The "spec" page event joins capability list, product properties and GTIN with "#".
     const PageEvent spec = b->events()[1];
     EXPECT_EQ(std::count(spec.payload.begin(), spec.payload.end(), '#'), 2);
     EXPECT_THAT(spec.payload, HasSubstr("support_mb207"));
@@ -178,10 +178,6 @@ TEST(ReadWorkflowEdgeTest, NoTagAnsweringLeavesEverythingAsItWas) {
     EXPECT_FALSE(b.page->waitForState([](const WorkPageState& s) { return s.mDisableCancel; }, Millis{100}));
     EXPECT_EQ(b.page->snapshot().mStatusTips, "Waiting to read...");
     EXPECT_TRUE(b.updateKeys().empty());
-}
-
-std::string readerName(const ::testing::TestParamInfo<ReaderMode>& param) {
-    return std::string(rawValue(param.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(BothReaders, ReadWorkflowTest, ::testing::Values(ReaderMode::NFC, ReaderMode::BLE),

@@ -57,6 +57,11 @@ public:
     }
 };
 
+// Names the instances of tests run through both readers.
+inline std::string readerName(const ::testing::TestParamInfo<ReaderMode>& param) {
+    return std::string(rawValue(param.param));
+}
+
 // A page event: WyNfcEventCallback(event, payload).
 struct PageEvent {
     std::string event;

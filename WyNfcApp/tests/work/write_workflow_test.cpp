@@ -157,10 +157,6 @@ TEST(WriteWorkflowEdgeTest, WriteIsRefusedBeforeASuccessfulRead) {
     EXPECT_FALSE(b.page->snapshot().mShowErrorTipsPopup);
 }
 
-std::string readerName(const ::testing::TestParamInfo<ReaderMode>& param) {
-    return std::string(rawValue(param.param));
-}
-
 INSTANTIATE_TEST_SUITE_P(BothReaders, WriteWorkflowTest, ::testing::Values(ReaderMode::NFC, ReaderMode::BLE),
                          readerName);
 
