@@ -5,6 +5,7 @@
 #include "cli/page_host.h"
 #include "cli/report.h"
 #include "cli/write_request.h"
+#include "data/product_feature.h"
 #include "platform/sim/folder_bundle.h"
 #include "platform/sim/tag_image.h"
 #include "readers/shared_api.h"
@@ -84,7 +85,11 @@ private:
 
 std::shared_ptr<const Bundle> bundleFor(const Options& options) {
     if (options.productsFile) {
-        readFile(*options.productsFile, "product table"); // unreadable: a usage error, not "not supported"
+        // A table that cannot be used is bad input, not an unsupported product.
+        std::string error;
+        if (!decodeProductFeature(readFile(*options.productsFile, "product table"), &error)) {
+            throw UsageError("the product table " + *options.productsFile + " is not valid: " + error);
+        }
     }
     return std::make_shared<CliBundle>(options.productsFile);
 }

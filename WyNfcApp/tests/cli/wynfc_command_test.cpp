@@ -139,6 +139,7 @@ TEST(CommandLineTest, BadInputIsRefusedWithOneClearLine) {
         {"read --tag /missing/tag.json", "/missing/tag.json"},
         {"write --values /missing/values.json", "cannot read the values file /missing/values.json"},
         {"read --map /missing/map.json", "cannot read the address map"},
+        {"read --products " + std::string(WYNFC_RESOURCES_DIR) + "/address_map.json", "is not valid: \"name\" is missing"},
         {"decode --area nfc_data_addr_dc_aoc --hex 0G", "is not hexadecimal bytes"},
         {"read --reader usb", "unknown reader"},
         {"frobnicate", "unknown command"},
