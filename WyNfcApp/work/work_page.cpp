@@ -37,6 +37,9 @@ WorkPage::~WorkPage() {
 }
 
 void WorkPage::appear() {
+    if (mScanThread.joinable()) {
+        return; // a page appears once; its transport and scan loop are already running
+    }
     mJsController->setDelegate(weak_from_this());
     state.modify([&](WorkPageState& s) { s.mShowBLE = mMode == ReaderMode::BLE; });
     onInit();

@@ -22,6 +22,7 @@ TEST(WorkPageStartTest, OpensInItsReaderMode) {
 
     WorkBench nfc(ReaderMode::NFC);
     nfc.open();
+    nfc.main->sync([&] { nfc.page->appear(); }); // appearing again changes nothing
     EXPECT_FALSE(nfc.page->snapshot().mShowBLE);
     EXPECT_THAT(nfc.web->scripts(), Contains("window.readerType='NFC'"));
 }
