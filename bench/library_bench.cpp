@@ -7,9 +7,9 @@
 
 #include <cstdio>
 #include <fcntl.h>
-#include <unistd.h>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 

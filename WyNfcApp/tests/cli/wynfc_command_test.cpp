@@ -36,7 +36,8 @@ struct ProcessResult {
 
 // Files of this test process: CTest runs the tests as parallel processes.
 std::filesystem::path scratch(const std::string& name) {
-    const auto folder = std::filesystem::path(WYNFC_BINARY_DIR) / "wynfc_command_test" / std::to_string(getpid());
+    const auto folder =
+        std::filesystem::path(WYNFC_BINARY_DIR) / "wynfc_command_test" / std::to_string(getpid());
     std::filesystem::create_directories(folder);
     return folder / name;
 }
@@ -62,7 +63,8 @@ class ReadCommandTest : public ::testing::TestWithParam<std::tuple<std::string, 
 
 TEST_P(ReadCommandTest, StreamsEveryPageEventThenTheOutcome) {
     const auto& [reader, sample] = GetParam();
-    const ProcessResult run = wynfc("read --json --reader " + reader + " --tag " + kSamples + sample + ".json");
+    const ProcessResult run =
+        wynfc("read --json --reader " + reader + " --tag " + kSamples + sample + ".json");
     const auto lines = run.jsonLines();
     ASSERT_FALSE(lines.empty()) << run.err;
     const json& outcome = lines.back();
@@ -92,13 +94,14 @@ INSTANTIATE_TEST_SUITE_P(SamplesAndReaders, ReadCommandTest,
 TEST(WriteCommandTest, WrittenValuesReadBack) {
     const auto saved = scratch("written.json");
     const ProcessResult write = wynfc("write --reader sim-nfc --save " + saved.string() +
-                            " --set nfc_data_addr_dc_dali_setting.max_level=0xC8"
-                            " --set nfc_data_addr_dc_aoc.aoc_config.ledset_enable=0"
-                            " --set nfc_data_addr_dc_memory_bank_01.luminaire_gtin=4012345000009");
+                                      " --set nfc_data_addr_dc_dali_setting.max_level=0xC8"
+                                      " --set nfc_data_addr_dc_aoc.aoc_config.ledset_enable=0"
+                                      " --set nfc_data_addr_dc_memory_bank_01.luminaire_gtin=4012345000009");
     ASSERT_EQ(write.status, 0) << write.out << write.err;
     EXPECT_THAT(write.out, HasSubstr("Verified: 3 value(s) in 3 area(s) read back as written."));
 
-    const ProcessResult read = wynfc("decode --area nfc_data_addr_dc_dali_setting --tag " + saved.string() + " --json");
+    const ProcessResult read =
+        wynfc("decode --area nfc_data_addr_dc_dali_setting --tag " + saved.string() + " --json");
     ASSERT_EQ(read.status, 0) << read.err;
     EXPECT_THAT(read.out, HasSubstr(R"({"dataType":"byte","name":"max_level","value":200})"));
     // The shipped sample itself is untouched.
@@ -124,7 +127,7 @@ TEST(WriteCommandTest, UnsupportedDriverIsNotWritten) {
     const auto saved = scratch("unsupported.json");
     std::filesystem::remove(saved);
     const ProcessResult run = wynfc("write --tag " + kSamples + "unsupported.json --save " + saved.string() +
-                          " --set nfc_data_addr_dc_dali_setting.max_level=3");
+                                    " --set nfc_data_addr_dc_dali_setting.max_level=3");
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.out, HasSubstr("nothing was written"));
     EXPECT_FALSE(std::filesystem::exists(saved));
@@ -139,7 +142,8 @@ TEST(CommandLineTest, BadInputIsRefusedWithOneClearLine) {
         {"read --tag /missing/tag.json", "/missing/tag.json"},
         {"write --values /missing/values.json", "cannot read the values file /missing/values.json"},
         {"read --map /missing/map.json", "cannot read the address map"},
-        {"read --products " + std::string(WYNFC_RESOURCES_DIR) + "/address_map.json", "is not valid: \"name\" is missing"},
+        {"read --products " + std::string(WYNFC_RESOURCES_DIR) + "/address_map.json",
+         "is not valid: \"name\" is missing"},
         {"decode --area nfc_data_addr_dc_aoc --hex 0G", "is not hexadecimal bytes"},
         {"read --reader usb", "unknown reader"},
         {"frobnicate", "unknown command"},
