@@ -18,32 +18,6 @@ bool isFinalReadStatus(const std::string& status) {
 
 } // namespace
 
-std::string unescapeSingleQuoted(const std::string& text) {
-    std::string plain;
-    plain.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size()) {
-            plain += text[i];
-            continue;
-        }
-        const char next = text[++i];
-        if (next == 'n') {
-            plain += '\n';
-        } else if (next == 'r') {
-            plain += '\r';
-        } else if (next == 'u' && text.compare(i + 1, 4, "2028") == 0) {
-            plain += "\xE2\x80\xA8";
-            i += 4;
-        } else if (next == 'u' && text.compare(i + 1, 4, "2029") == 0) {
-            plain += "\xE2\x80\xA9";
-            i += 4;
-        } else {
-            plain += next; // \\ and \'
-        }
-    }
-    return plain;
-}
-
 PageHost::PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, std::shared_ptr<VirtualTag> tag,
                    Timing timing)
     : mTiming(timing), mTag(std::move(tag)), mReader(reader),
@@ -91,18 +65,15 @@ std::vector<PageEvent> PageHost::events() const {
 }
 
 void PageHost::onScript(const std::string& script) {
-    const std::string prefix = "javascript:WyNfcEventCallback('";
-    const size_t split = script.find("','", prefix.size());
-    if (script.rfind(prefix, 0) != 0 || split == std::string::npos || script.size() < split + 5) {
+    std::optional<PageEvent> event = parseEventScript(script);
+    if (!event) {
         return; // not an event (the reader-type script)
     }
-    PageEvent event{unescapeSingleQuoted(script.substr(prefix.size(), split - prefix.size())),
-                    unescapeSingleQuoted(script.substr(split + 3, script.size() - split - 5))};
     std::lock_guard lock(mEventsMutex);
     if (mEventSink) {
-        mEventSink(event);
+        mEventSink(*event);
     }
-    mEvents.push_back(std::move(event));
+    mEvents.push_back(std::move(*event));
     mEventArrived.notify_all();
 }
 

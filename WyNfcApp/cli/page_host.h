@@ -9,6 +9,7 @@
 #include "platform/sim/simulated_radio.h"
 #include "platform/sim/simulated_tag_reader.h"
 #include "platform/sim/virtual_tag.h"
+#include "web/page_events.h"
 #include "work/work_page.h"
 
 #include <condition_variable>
@@ -21,10 +22,7 @@
 namespace wynfc::cli {
 
 // A page event as the page receives it: WyNfcEventCallback(event, payload).
-struct PageEvent {
-    std::string event;
-    std::string payload;
-};
+using PageEvent = EventCall;
 
 // How a job ended, as the work page's status panel shows it.
 struct JobOutcome {
@@ -86,8 +84,5 @@ private:
     std::vector<PageEvent> mEvents;
     std::function<void(const PageEvent&)> mEventSink;
 };
-
-// The text inside a single-quoted JavaScript string, unescaped.
-std::string unescapeSingleQuoted(const std::string& text);
 
 } // namespace wynfc::cli

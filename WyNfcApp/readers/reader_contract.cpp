@@ -6,14 +6,4 @@ std::string_view rawValue(ReaderMode mode) {
     return mode == ReaderMode::NFC ? "NFC" : "BLE";
 }
 
-std::optional<ReaderMode> readerModeFromRawValue(std::string_view text) {
-    if (text == "NFC") {
-        return ReaderMode::NFC;
-    }
-    if (text == "BLE") {
-        return ReaderMode::BLE;
-    }
-    return std::nullopt;
-}
-
 } // namespace wynfc

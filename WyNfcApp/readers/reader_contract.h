@@ -16,7 +16,6 @@ enum class ReaderMode { NFC, BLE };
 
 // "NFC" or "BLE".
 std::string_view rawValue(ReaderMode mode);
-std::optional<ReaderMode> readerModeFromRawValue(std::string_view text);
 
 // The outcome of a read or a write.
 struct ResultObj {

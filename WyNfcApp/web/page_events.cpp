@@ -35,6 +35,55 @@ std::string escapeForSingleQuotes(std::string_view text) {
     return escaped;
 }
 
+namespace {
+
+constexpr std::string_view kEventScriptStart = "javascript:WyNfcEventCallback('";
+constexpr std::string_view kEventScriptSeparator = "','";
+constexpr std::string_view kEventScriptEnd = "')";
+
+// The inverse of escapeForSingleQuotes.
+std::string unescapeSingleQuoted(std::string_view text) {
+    std::string plain;
+    plain.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 == text.size()) {
+            plain += text[i];
+            continue;
+        }
+        const char next = text[++i];
+        if (next == 'n') {
+            plain += '\n';
+        } else if (next == 'r') {
+            plain += '\r';
+        } else if (next == 'u' && text.substr(i + 1, 4) == "2028") {
+            plain += "\xE2\x80\xA8";
+            i += 4;
+        } else if (next == 'u' && text.substr(i + 1, 4) == "2029") {
+            plain += "\xE2\x80\xA9";
+            i += 4;
+        } else {
+            plain += next; // \\ and \'
+        }
+    }
+    return plain;
+}
+
+} // namespace
+
+std::optional<EventCall> parseEventScript(std::string_view script) {
+    if (!script.starts_with(kEventScriptStart) || !script.ends_with(kEventScriptEnd)) {
+        return std::nullopt;
+    }
+    script.remove_prefix(kEventScriptStart.size());
+    script.remove_suffix(kEventScriptEnd.size());
+    const size_t separator = script.find(kEventScriptSeparator);
+    if (separator == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return EventCall{unescapeSingleQuoted(script.substr(0, separator)),
+                     unescapeSingleQuoted(script.substr(separator + kEventScriptSeparator.size()))};
+}
+
 std::string eventScript(std::string_view event, std::string_view payload) {
     return "javascript:WyNfcEventCallback('" + escapeForSingleQuotes(event) + "','" +
            escapeForSingleQuotes(payload) + "')";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,14 @@ std::string updateEventScript(std::string_view name, std::string_view json);
 std::string eventScript(std::string_view event, std::string_view payload);
 // "javascript:WyNfcEventCallback('NOTIFY_EVENT','<payload>')"
 std::string notifyEventScript(std::string_view payload);
+// The event and payload of a script made by eventScript (unescaped); nothing for any other
+// script. Hosts that play the page's part read the events back with it.
+struct EventCall {
+    std::string event;
+    std::string payload;
+};
+std::optional<EventCall> parseEventScript(std::string_view script);
+
 // "window.readerType='NFC'"
 std::string readerTypeScript(std::string_view mode);
 

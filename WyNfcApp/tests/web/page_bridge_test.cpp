@@ -89,6 +89,13 @@ TEST(PageEventsTest, PayloadsCannotLeaveTheirString) {
     EXPECT_EQ(escapeForSingleQuotes("x\xE2\x80\xA8y\xE2\x80\xA9z\xE2\x80\xA7"),
               "x\\u2028y\\u2029z\xE2\x80\xA7");
     EXPECT_EQ(eventScript("E", "');alert(1);//"), "javascript:WyNfcEventCallback('E','\\');alert(1);//')");
+    // Hosts that play the page read events back exactly as sent.
+    const std::string tricky = "a','b\\c'\nd\xE2\x80\xA8" "e";
+    const auto call = parseEventScript(eventScript("UPDATE_EVENT", tricky));
+    ASSERT_TRUE(call.has_value());
+    EXPECT_EQ(call->event, "UPDATE_EVENT");
+    EXPECT_EQ(call->payload, tricky);
+    EXPECT_FALSE(parseEventScript(readerTypeScript("NFC")).has_value());
 }
 
 } // namespace

@@ -235,14 +235,10 @@ public:
 
     std::vector<PageEvent> events() const {
         std::vector<PageEvent> found;
-        const std::string prefix = "javascript:WyNfcEventCallback('";
         for (const std::string& script : web->scripts()) {
-            if (script.rfind(prefix, 0) != 0) {
-                continue;
+            if (auto call = parseEventScript(script)) {
+                found.push_back({std::move(call->event), std::move(call->payload)});
             }
-            const size_t split = script.find("','", prefix.size());
-            found.push_back({script.substr(prefix.size(), split - prefix.size()),
-                             script.substr(split + 3, script.size() - split - 3 - 2)});
         }
         return found;
     }
