@@ -90,7 +90,8 @@ TEST(PageEventsTest, PayloadsCannotLeaveTheirString) {
               "x\\u2028y\\u2029z\xE2\x80\xA7");
     EXPECT_EQ(eventScript("E", "');alert(1);//"), "javascript:WyNfcEventCallback('E','\\');alert(1);//')");
     // Hosts that play the page read events back exactly as sent.
-    const std::string tricky = "a','b\\c'\nd\xE2\x80\xA8" "e";
+    const std::string tricky = "a','b\\c'\nd\xE2\x80\xA8"
+                               "e";
     const auto call = parseEventScript(eventScript("UPDATE_EVENT", tricky));
     ASSERT_TRUE(call.has_value());
     EXPECT_EQ(call->event, "UPDATE_EVENT");
