@@ -1,10 +1,12 @@
 #include "cli/write_request.h"
 
 #include "cli/cli_options.h"
+#include "data/nfc_data_handler.h"
 #include "work/work_page.h"
 
 #include <charconv>
 #include <nlohmann/json.hpp>
+#include <tuple>
 
 namespace wynfc::cli {
 namespace {
@@ -179,13 +181,8 @@ ReadValues ReadValues::fromEvents(const std::vector<PageEvent>& events) {
         const std::string key = event.payload.substr(0, colon);
         const std::string text = event.payload.substr(colon + 1);
         if (key == "identification") {
-            for (const JsonDataItem& item : decodeJsonDataItems(text).value_or(std::vector<JsonDataItem>{})) {
-                if (item.name == "device_type") {
-                    read.deviceType = static_cast<std::int64_t>(item.value);
-                } else if (item.name == "device_sub_type") {
-                    read.deviceSubType = static_cast<std::int64_t>(item.value);
-                }
-            }
+            std::tie(read.deviceSubType, read.deviceType) =
+                deviceIdsOf(decodeJsonDataItems(text).value_or(std::vector<JsonDataItem>{}));
         } else if (const auto area = areaForUpdateKey(key)) {
             read.areaJson[*area] = text;
         }
@@ -303,8 +300,8 @@ std::string writeData(const ReadValues& identification, const WriteList& list) {
     for (const WriteValuesType& group : list) {
         areas.push_back({{"name", group.name}, {"data", json::parse(encodePropJsonList(group.data))}});
     }
-    return std::to_string(identification.deviceType.value_or(-1)) + "," +
-           std::to_string(identification.deviceSubType.value_or(-1)) + ":" + areas.dump();
+    return std::to_string(identification.deviceType) + "," + std::to_string(identification.deviceSubType) +
+           ":" + areas.dump();
 }
 
 std::vector<std::string> verify(const WriteList& list, const MapFile& map, const ReadValues& readBack) {

@@ -14,8 +14,8 @@ namespace wynfc::cli {
 
 // What a read showed: the driver's identification and the decoded values of each area read.
 struct ReadValues {
-    std::optional<std::int64_t> deviceType;
-    std::optional<std::int64_t> deviceSubType;
+    std::int64_t deviceType = -1; // -1 when the identification did not name it
+    std::int64_t deviceSubType = -1;
     std::map<std::string, std::string> areaJson; // area name -> value list as JSON text
 
     static ReadValues fromEvents(const std::vector<PageEvent>& events);

@@ -86,18 +86,10 @@ NfcDataHandler::IdentificationRead NfcDataHandler::readIdentification() {
     return {result.isOk(), std::move(result.data)};
 }
 
-std::pair<std::int64_t, std::int64_t> NfcDataHandler::readDeviceIds() {
+std::pair<std::int64_t, std::int64_t> deviceIdsOf(const std::vector<JsonDataItem>& identification) {
     std::int64_t deviceSubType = kNotObtained;
     std::int64_t deviceType = kNotObtained;
-    const IdentificationRead read = readIdentification();
-    if (!read.succeeded || !read.text) {
-        return {deviceSubType, deviceType};
-    }
-    const auto items = decodeJsonDataItems(*read.text);
-    if (!items) {
-        return {deviceSubType, deviceType};
-    }
-    for (const JsonDataItem& item : *items) {
+    for (const JsonDataItem& item : identification) {
         if (item.name == "device_sub_type") {
             deviceSubType = codeOf(item).value_or(kNotObtained);
         } else if (item.name == "device_type") {
@@ -105,6 +97,12 @@ std::pair<std::int64_t, std::int64_t> NfcDataHandler::readDeviceIds() {
         }
     }
     return {deviceSubType, deviceType};
+}
+
+std::pair<std::int64_t, std::int64_t> NfcDataHandler::readDeviceIds() {
+    const IdentificationRead read = readIdentification();
+    const auto items = read.succeeded && read.text ? decodeJsonDataItems(*read.text) : std::nullopt;
+    return deviceIdsOf(items.value_or(std::vector<JsonDataItem>{}));
 }
 
 ResultObj NfcDataHandler::checkProductSupported() {

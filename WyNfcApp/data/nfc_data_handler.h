@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/json_records.h"
 #include "data/product_feature.h"
 #include "platform/bundle.h"
 #include "platform/published.h"
@@ -17,6 +18,10 @@
 #include <vector>
 
 namespace wynfc {
+
+// The (device sub type, device type) an identification value list names, each -1 when it
+// names none; a later item of the same name wins.
+std::pair<std::int64_t, std::int64_t> deviceIdsOf(const std::vector<JsonDataItem>& identification);
 
 // The work page's data object: the page's transport, the product table, the product
 // check, and the route back to the page (the three event senders).
