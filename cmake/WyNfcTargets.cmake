@@ -46,3 +46,28 @@ function(wynfc_add_layer name)
         target_link_libraries(${name} INTERFACE ${ARG_DEPS})
     endif()
 endfunction()
+
+# wynfc_add_gui_tests(<name> DIR <dir> LIBS <libs...>)
+# Like wynfc_add_tests, for tests that open windows: every test case runs in a process of
+# its own on a virtual X display of its own (scripts/with-virtual-display), labelled `gui`.
+function(wynfc_add_gui_tests name)
+    cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
+    if(NOT WYNFC_BUILD_TESTS)
+        return()
+    endif()
+    file(GLOB sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp")
+    if(NOT sources)
+        return()
+    endif()
+    add_executable(${name} ${sources})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} wynfc_warnings GTest::gmock GTest::gtest_main)
+    target_compile_definitions(${name} PRIVATE
+        WYNFC_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+        WYNFC_BINARY_DIR="${PROJECT_BINARY_DIR}"
+        WYNFC_RESOURCES_DIR="${PROJECT_SOURCE_DIR}/WyNfcApp/resources"
+        WYNFC_SCREENSHOT_DIR="${PROJECT_BINARY_DIR}/screenshots")
+    set_target_properties(${name} PROPERTIES
+        CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/scripts/with-virtual-display")
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 120 LABELS gui)
+endfunction()
