@@ -25,7 +25,7 @@ bool sameUuid(std::string_view a, std::string_view b) {
     return upperCased(a) == upperCased(b);
 }
 
-// Observers hear of changes, not of every assignment.
+// Observers hear of changes, not of every assignment (isConnected announces every one).
 void change(Published<bool>& published, bool value) {
     if (published.get() != value) {
         published.set(value);
@@ -133,7 +133,7 @@ void BluetoothManager::disconnect() {
         }
         if (peripheral) {
             centralManager->cancelPeripheralConnection(peripheral);
-            change(isConnected, false);
+            isConnected.set(false);
         }
     });
 }
@@ -215,7 +215,7 @@ void BluetoothManager::didConnect(CentralManager& central, const std::shared_ptr
         std::lock_guard lock(mLinkLock);
         connectBLE = peripheral;
     }
-    change(isConnected, true);
+    isConnected.set(true);
     central.stopScan();
     peripheral->setDelegate(this);
     peripheral->discoverServices(std::vector<std::string>{kReaderServiceUuid});
@@ -237,7 +237,7 @@ void BluetoothManager::didDisconnectPeripheral(CentralManager& /*central*/,
         }
     }
     if (wasConnected) {
-        change(isConnected, false);
+        isConnected.set(false);
     }
 }
 

@@ -52,6 +52,8 @@ public:
     Published<bool> isAllowUseBLE{true};
     // Readers heard by the current scan, each once, in the order found.
     Published<std::vector<std::shared_ptr<Peripheral>>> discoveredPeripherals;
+    // Announced on every assignment, not only on a change: each connection, also one made
+    // while a reader was connected already, shows "Connected!" on the pages.
     Published<bool> isConnected{false};
 
     // The data receiver (`delegate`); nullptr clears it.

@@ -47,7 +47,8 @@ TEST(BluetoothManager, WritesOnlyOverTheConnectionAndDisconnectsAtOnce) {
     bench.loop.waitIdle();
     EXPECT_EQ(bench.receivers->statuses().back(), BLEStatusEnum::DISCONNECTED);
     EXPECT_FALSE(bench.feig->isConnected());
-    EXPECT_EQ(published, std::vector<bool>{false});
+    // Every assignment is announced: disconnect's own, then the platform's report's.
+    EXPECT_EQ(published, (std::vector<bool>{false, false}));
 
     bench.manager().rescan();
     bench.loop.waitIdle();
@@ -57,6 +58,35 @@ TEST(BluetoothManager, WritesOnlyOverTheConnectionAndDisconnectsAtOnce) {
     bench.feig->disconnect(); // the reader drops the link
     bench.loop.waitIdle();
     EXPECT_FALSE(bench.manager().isConnected.get());
+}
+
+TEST(BluetoothManager, EveryConnectionIsAnnouncedAndAnotherReadersEndLeavesTheLink) {
+    ReaderBench bench;
+    const auto second = std::make_shared<SimulatedFeigReader>(
+        tickTiming(200), FeigReaderIdentity{.identifier = "5E1F0000-0000-4000-8000-000000000002"});
+    bench.radio.addDevice(second);
+    bench.radio.advertise(*second);
+    bench.loop.waitIdle();
+    const auto found = bench.manager().discoveredPeripherals.get();
+    ASSERT_EQ(found.size(), 2u);
+
+    std::vector<bool> published;
+    auto subscription =
+        bench.manager().isConnected.observe([&](const bool& connected) { published.push_back(connected); });
+    for (const auto& peripheral : found) { // the second while the first is connected
+        bench.manager().connect(peripheral);
+        bench.loop.waitIdle();
+    }
+    EXPECT_EQ(published, (std::vector<bool>{true, true}));
+    EXPECT_EQ(bench.manager().connectedPeripheral(), found[1]);
+
+    // The first reader's link ends: reported, but the connection to the second stays.
+    (found[0]->identifier() == bench.feig->identifier() ? *bench.feig : *second).disconnect();
+    bench.loop.waitIdle();
+    EXPECT_EQ(bench.receivers->statuses().back(), BLEStatusEnum::DISCONNECTED);
+    EXPECT_EQ(bench.manager().connectedPeripheral(), found[1]);
+    EXPECT_TRUE(bench.manager().isConnected.get());
+    EXPECT_EQ(published, (std::vector<bool>{true, true}));
 }
 
 TEST(BluetoothManager, BluetoothOffWhileConnectedReportsPowerOffThenOneDisconnection) {
