@@ -10,6 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bytes bytes(data, data + size);
     isFrameStart(bytes);
     frameComplete(bytes);
+    frameProgress(bytes);
     ReaderResponseFrame frame;
     if (parseResponseFrame(bytes, frame)) {
         const Bytes blocks = extractBlockData(frame.data);

@@ -66,9 +66,11 @@ void BleReader::onPeripheralDiscovered(const std::shared_ptr<Peripheral>& periph
 
 void BleReader::onDataReceived(const Bytes& bytes) {
     std::lock_guard lock(mFrameLock);
-    if (isFrameStart(bytes)) {
-        // A new frame replaces whatever an earlier one left: the bytes of a frame cut short,
-        // or a late frame that nobody has taken.
+    // A frame short of the length its header declares takes every notification: tag data
+    // inside it may begin a notification exactly like a frame.
+    const bool inProgress = mIsSameFrame && frameProgress(mFrameBytes) == FrameProgress::Incomplete;
+    if (!inProgress && isFrameStart(bytes)) {
+        // A new frame replaces whatever an earlier one left: a late frame that nobody has taken.
         mFrameBytes.clear();
         mFrameResponseCompleted = false;
         mIsSameFrame = true;
@@ -84,12 +86,21 @@ void BleReader::onDataReceived(const Bytes& bytes) {
         return; // no frame open
     }
     mFrameBytes.insert(mFrameBytes.end(), bytes.begin(), bytes.end());
-    if (frameComplete(mFrameBytes)) {
-        mIsSameFrame = false;
-        mFrameResponseCompleted = true;
+    switch (frameProgress(mFrameBytes)) {
+    case FrameProgress::Incomplete:
+        return;
+    case FrameProgress::Complete:
         log("######### A entire frame is received #########");
-        mFrameArrived.notify_all();
+        break;
+    case FrameProgress::Failed:
+        // Too long for its length field, or not ending in its CRC: no answer will mend it.
+        log("A frame of " + std::to_string(mFrameBytes.size()) + " bytes failed its length or CRC check");
+        mFrameBytes.clear();
+        break;
     }
+    mIsSameFrame = false;
+    mFrameResponseCompleted = true;
+    mFrameArrived.notify_all();
 }
 
 ReaderResponseFrame BleReader::sendAndWait(const Bytes& frame) {

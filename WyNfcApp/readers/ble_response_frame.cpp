@@ -41,6 +41,20 @@ bool frameComplete(const Bytes& frameBytes) {
     return crc.size() == 2 && frameBytes[count - 2] == crc[1] && frameBytes[count - 1] == crc[0];
 }
 
+FrameProgress frameProgress(const Bytes& frameBytes) {
+    if (frameBytes.size() < 3) {
+        return FrameProgress::Incomplete; // the length field is still to come
+    }
+    const std::size_t declared = (std::size_t{frameBytes[1]} << 8) | frameBytes[2];
+    if (frameBytes.size() < declared) {
+        return FrameProgress::Incomplete;
+    }
+    if (frameBytes.size() == declared && declared >= kHeaderSize + kCrcSize && frameComplete(frameBytes)) {
+        return FrameProgress::Complete;
+    }
+    return FrameProgress::Failed;
+}
+
 bool parseResponseFrame(const Bytes& frameBytes, ReaderResponseFrame& frame) {
     const std::size_t count = frameBytes.size();
     if (count < kHeaderSize + kCrcSize) {

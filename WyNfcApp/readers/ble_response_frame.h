@@ -39,6 +39,13 @@ bool isFrameStart(const Bytes& notification);
 // True when the last two bytes are the CRC16 (low byte first) of everything before them.
 bool frameComplete(const Bytes& frameBytes);
 
+// Where the bytes of a frame being assembled stand against the length its header declares:
+// short of it (more notifications belong to the frame, whatever they start with), complete
+// (that length, ending in its CRC), or failed (more bytes than declared, or a CRC mismatch
+// at that length).
+enum class FrameProgress { Incomplete, Complete, Failed };
+FrameProgress frameProgress(const Bytes& frameBytes);
+
 // Fills the record from a received frame; false (record untouched) below 8 bytes. The data
 // runs to the CRC of the bytes received, whatever the length field says.
 bool parseResponseFrame(const Bytes& frameBytes, ReaderResponseFrame& frame);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 namespace wynfc::test {
 namespace {
 
@@ -35,8 +37,17 @@ TEST_F(BleReaderTest, InventoryKeepsTheTagIdentifierUntilAnotherIsFound) {
     EXPECT_EQ(bench.reader->tagId(), identifier);
     EXPECT_EQ(lastCommand(), (Bytes{0xB0, 0x01, 0x00}));
 
+    // Found or not, the result carries empty bytes and an empty text.
+    const ResultObj found = bench.reader->readByName(kScanNfc);
+    EXPECT_TRUE(found.isOk());
+    EXPECT_EQ(found.rawData, Bytes{});
+    EXPECT_EQ(found.data, "");
+
     bench.feig->clearField();
-    EXPECT_EQ(bench.reader->readByName(kScanNfc).error, ErrorCode::ERROR);
+    const ResultObj none = bench.reader->readByName(kScanNfc);
+    EXPECT_EQ(none.error, ErrorCode::ERROR);
+    EXPECT_EQ(none.rawData, Bytes{});
+    EXPECT_EQ(none.data, "");
     EXPECT_EQ(bench.reader->tagId(), identifier);
 }
 
@@ -72,14 +83,50 @@ TEST_F(BleReaderTest, AnErrorStatusOrAMalformedAnswerFailsTheReadAtOnce) {
         bench.answeredBy({readAnswer({{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}}, 2)},
                          [&] { return bench.reader->readByName(kWarmCold); });
     EXPECT_EQ(mismatch.data, "read failed");
+    EXPECT_EQ(log.count("DB-N is not equal to blockCount!! 2 3"), 1);
     EXPECT_EQ(log.count(kTimeout), 0);
 }
 
-TEST_F(BleReaderTest, AFrameStartDropsTheBytesOfAnUnfinishedFrame) {
-    const Bytes answer = readAnswer({{1, 2, 3, 4}}, 1);
-    const ResultObj read = bench.answeredBy({Bytes(answer.begin(), answer.begin() + 9), answer},
-                                            [&] { return bench.reader->readByName(kOutputCurrent); });
-    EXPECT_EQ(read.rawData, (Bytes{1, 2, 3, 4}));
+TEST_F(BleReaderTest, AFrameTakesEveryNotificationUpToTheLengthItDeclares) {
+    // Memory bank 1 (blocks 96-110) holding 0x02 at byte 10 and 0x00, 0xB0 at bytes 14 and 15:
+    // the answer's second 20-byte notification then begins like a frame.
+    Bytes bank = tag->blockBytes(96, 15);
+    bank[10] = 0x02;
+    bank[14] = 0x00;
+    bank[15] = 0xB0;
+    tag->setMemory(96, bank);
+    std::vector<Bytes> blocks;
+    for (std::size_t i = 0; i < bank.size(); i += 4) {
+        blocks.emplace_back(bank.begin() + static_cast<std::ptrdiff_t>(i),
+                            bank.begin() + static_cast<std::ptrdiff_t>(i + 4));
+    }
+    const Bytes answer = readAnswer(blocks, 15);
+    ASSERT_TRUE(isFrameStart(Bytes(answer.begin() + 20, answer.end())));
+    EXPECT_EQ(bench.reader->readByName("nfc_data_addr_dc_memory_bank_01").rawData, bank);
+
+    // More bytes than declared, or the declared length without its CRC, fail the frame at once.
+    const Bytes one = readAnswer({{1, 2, 3, 4}}, 1);
+    Bytes badCrc = one;
+    badCrc.back() ^= 0xFF;
+    for (const auto& notifications :
+         {std::vector<Bytes>{Bytes(one.begin(), one.begin() + 9), one}, std::vector<Bytes>{badCrc}}) {
+        EXPECT_EQ(
+            bench.answeredBy(notifications, [&] { return bench.reader->readByName(kOutputCurrent); }).data,
+            "read failed");
+    }
+    EXPECT_EQ(log.count("failed its length or CRC check"), 2);
+    EXPECT_EQ(log.count(kTimeout), 0);
+}
+
+TEST_F(BleReaderTest, TwoCallersAtOnceAreServedOneAfterTheOther) {
+    bench.feig->planNextAnswer(FeigAnswerPlan::delayed(Millis{50})); // the second comes while it waits
+    auto first = std::async(std::launch::async, [&] { return bench.reader->readByName(kProperties); });
+    ASSERT_TRUE(bench.feig->waitForRequests(2, kPatience));
+    auto second = std::async(std::launch::async, [&] { return bench.reader->readByName(kOutputCurrent); });
+    EXPECT_EQ(first.get().rawData, tag->blockBytes(2, 8));
+    EXPECT_EQ(second.get().rawData, tag->blockBytes(24, 1));
+    EXPECT_EQ(bench.feig->requests().size(), 3u);
+    EXPECT_EQ(log.count(kTimeout), 0);
 }
 
 TEST_F(BleReaderTest, WritesWholeBlocksLastByteFirstAndStopsAtARefusedOne) {
@@ -141,7 +188,7 @@ TEST(BleReader, AnUnansweredCommandTimesOutAfterTheCountdownAndTheMainQueueIsRef
     EXPECT_TRUE(countdownLines(log).empty()); // refused at once
     EXPECT_TRUE(bench.feig->requests().empty());
 
-    bench.feig->planNextAnswer(FeigAnswerPlan::withCorruptCrc());
+    bench.feig->planNextAnswer(FeigAnswerPlan::dropped());
     EXPECT_EQ(bench.reader->readByName(kOutputCurrent).data, "read failed");
     EXPECT_EQ(countdownLines(log), fullCountdown(kTimeout));
 }
