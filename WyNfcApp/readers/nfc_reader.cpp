@@ -137,20 +137,31 @@ void NfcReader::tagConnected(const std::shared_ptr<TagReaderSession>& session,
 void NfcReader::tagReaderSessionDidInvalidateWithError(const std::shared_ptr<TagReaderSession>& session,
                                                        const NfcError& error) {
     {
-        // The end of a session that has been replaced since leaves the newer one alone.
+        // A session that ends forgets its own tag only: an older session ending after a newer
+        // one connected, or a newer one ending before it connected, leaves the connected tag.
         std::lock_guard lock(mSessionLock);
-        if (session == mCurrentTagSession || session == mTagSession) {
+        if (session == mCurrentTagSession) {
             mCurrentTagSession.reset();
             mCurrentTag.reset();
         }
     }
     {
-        // A read waiting on this session can get no answer any more: it ends at once.
+        // A read waiting on this session can get no answer any more: it ends at once (one
+        // that has its answer already keeps it).
         std::lock_guard lock(mFrameLock);
-        if (mFrameAwaited != 0 && mFrameSession == session) {
+        if (mFrameAwaited != 0 && mFrameSession == session && !mFrameResponseCompleted) {
             mFrameBytes.clear();
             mFrameResponseCompleted = true;
             mFrameAnswered.notify_all();
+        }
+    }
+    {
+        // So does a block write waiting on it, as failed: the tag never confirmed it.
+        std::lock_guard lock(mWriteLock);
+        if (mWriteAwaited != 0 && mWriteSession == session && !mWriteCompleted) {
+            mWriteHasError = true;
+            mWriteCompleted = true;
+            mWriteAnswered.notify_all();
         }
     }
     if (error.code == NfcError::kTagConnectionLost) {
@@ -287,16 +298,18 @@ void NfcReader::blockReadCompleted(std::uint64_t sequence, std::vector<Bytes> bl
 // ---- writing ----
 
 ResultObj NfcReader::writeBlock(int blockNumber, const Bytes& blockBytes) {
+    const Connection connection = currentConnection();
     std::uint64_t sequence = 0;
     {
         std::lock_guard lock(mWriteLock);
         mWriteCompleted = false;
         sequence = ++mWriteSequence;
         mWriteAwaited = sequence;
+        mWriteSession = connection.session;
     }
 
     // Without a tag nothing is sent; the wait then ends by its timeout.
-    if (const auto tag = currentConnection().tag) {
+    if (const auto& tag = connection.tag) {
         std::weak_ptr<NfcReader> weakSelf = weak_from_this();
         tag->writeSingleBlock(kBlockRequestFlags, blockNumber, blockBytes,
                               [weakSelf, sequence](std::optional<NfcError> error) {
@@ -309,6 +322,7 @@ ResultObj NfcReader::writeBlock(int blockNumber, const Bytes& blockBytes) {
     std::unique_lock lock(mWriteLock);
     const auto outcome = mCountdown.wait(lock, mWriteAnswered, [this] { return mWriteCompleted; });
     mWriteAwaited = 0;
+    mWriteSession.reset();
     mWriteCompleted = false;
     const bool hasError = std::exchange(mWriteHasError, false);
     lock.unlock();

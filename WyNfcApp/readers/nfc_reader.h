@@ -121,7 +121,8 @@ private:
     bool mWriteCompleted = false;
     bool mWriteHasError = true;
     std::uint64_t mWriteSequence = 0;
-    std::uint64_t mWriteAwaited = 0; // 0: no write waits
+    std::uint64_t mWriteAwaited = 0;                 // 0: no write waits
+    std::shared_ptr<TagReaderSession> mWriteSession; // where the awaited write was sent
 };
 
 } // namespace wynfc

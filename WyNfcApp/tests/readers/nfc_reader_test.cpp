@@ -84,6 +84,8 @@ TEST_F(NfcReaderTest, BeforeATagIsConnectedOnlyScanNfcSucceeds) {
 
 TEST_F(NfcReaderTest, ReadGivesTheAreaBlocksInOrderAndTheirValues) {
     connectTag();
+    const ResultObj scan = reader->readByName(kScanNfc);
+    EXPECT_TRUE(scan.isOk() && !scan.rawData && !scan.data);
     const ResultObj result = reader->readByName(kCorridor);
 
     EXPECT_EQ(result.rawData, tag->blockBytes(30, 3));
@@ -150,6 +152,46 @@ TEST_F(NfcReaderTest, WriteMergesIntoTheOldBytesBlockByBlockAndStopsAtAFailingBl
     EXPECT_EQ(tag->blockBytes(30, 1), Bytes(second.begin(), second.begin() + 4));
     EXPECT_EQ(operations(SessionOperation::Kind::WriteBlock).size(), 5u); // none after block 31
     EXPECT_EQ(ending(), "failure: Write failed");
+}
+
+TEST_F(NfcReaderTest, UnansweredBlockWriteFailsOnTheSixthTick) {
+    connectTag();
+    tag->injectFault(TagOperationKind::Write, TagAnswer::NoAnswer, 31);
+    const ResultObj result = reader->writeByName(kCorridor, kPresenceLevel200);
+
+    EXPECT_EQ(result.error, ErrorCode::ERROR);
+    EXPECT_EQ(result.data, "Write data failed");
+    EXPECT_EQ(operations(SessionOperation::Kind::WriteBlock).size(), 2u); // none after block 31
+    EXPECT_EQ(countdownLines(log), fullCountdown("WAIT WRITE RESPONSE TIMEOUT!!"));
+    EXPECT_EQ(ending(), "failure: Write timeout");
+
+    // The block write itself: ERROR, with the timeout's text.
+    connectTag();
+    const ResultObj block = reader->writeBlock(31, {1, 2, 3, 4});
+    EXPECT_EQ(block.error, ErrorCode::ERROR);
+    EXPECT_EQ(block.data, "Write timeout!");
+}
+
+TEST_F(NfcReaderTest, AnEndingSessionForgetsOnlyItsOwnTag) {
+    // An older session ends after a newer one connected: the newer one's tag stays.
+    connectTag();
+    const auto older = session();
+    connectTag();
+    const auto connected = session();
+    older->invalidate("older");
+    service->waitIdle();
+    EXPECT_EQ(reader->readByName(kAoc).rawData, tag->blockBytes(24, 1));
+
+    // A newer session ends before it connected (its connection failed): the same.
+    service->failNextConnect({NfcError::kTagResponseError, "Tag response error"});
+    reader->startScan(receiver, false);
+    EXPECT_EQ(ending(), "failure: Tag response error");
+    EXPECT_EQ(reader->readByName(kAoc).rawData, tag->blockBytes(24, 1));
+
+    // The session of the connected tag ends: its tag goes with it.
+    connected->invalidate("connected");
+    service->waitIdle();
+    EXPECT_EQ(reader->readByName(kAoc).data, kInvalid);
 }
 
 TEST_F(NfcReaderTest, WriteWithoutUsableOldBytesWritesNothing) {
@@ -275,6 +317,35 @@ TEST_F(ScriptedNfcReaderTest, LateAnswerOfATimedOutReadDoesNotAnswerTheNextRead)
     EXPECT_FALSE(result.error || result.rawData || result.data);
 }
 
+TEST_F(ScriptedNfcReaderTest, WritesNeverGoPastTheArea) {
+    connectTag();
+    // The tag answers the one-block area with two blocks: only the area's block is written.
+    auto write = onWorker(kAoc, R"([{"propName":"output_current","value":700}])");
+    tagReader->answer(0, {{1, 0xFF, 1, 0xF4}, {5, 6, 7, 8}});
+    tagReader->answer(1);
+    EXPECT_EQ(write.get().data, "null"); // OK
+    EXPECT_EQ(tagReader->requestCount(), 2u);
+    EXPECT_EQ(tagReader->request(1).block, 24);
+}
+
+TEST_F(ScriptedNfcReaderTest, LateAnswerOfATimedOutWriteDoesNotAnswerTheNextWrite) {
+    const std::string json = R"([{"propName":"output_current","value":700}])";
+    connectTag();
+    auto first = onWorker(kAoc, json);
+    tagReader->answer(0, {{1, 0xFF, 1, 0xF4}});
+    tagReader->request(1);
+    EXPECT_EQ(first.get().data, "Write data failed"); // timed out
+    tagReader->waitIdle();
+
+    connectTag(2);
+    auto second = onWorker(kAoc, json);
+    tagReader->answer(2, {{1, 0xFF, 1, 0xF4}});
+    tagReader->request(3);
+    tagReader->answer(1); // the first write's answer, late
+    EXPECT_EQ(second.get().data, "Write data failed");
+    EXPECT_EQ(log.count("WAIT WRITE RESPONSE TIMEOUT!!"), 2);
+}
+
 TEST_F(ScriptedNfcReaderTest, AbortReleasesAPendingBlockWriteAsFailed) {
     connectTag();
     auto write = onWorker(kAoc, R"([{"propName":"output_current","value":700}])");
@@ -286,6 +357,15 @@ TEST_F(ScriptedNfcReaderTest, AbortReleasesAPendingBlockWriteAsFailed) {
     EXPECT_EQ(result.error, ErrorCode::ERROR);
     EXPECT_EQ(result.data, "Write data failed");
     EXPECT_EQ(log.count("WAIT WRITE RESPONSE TIMEOUT!!"), 0); // released at once
+
+    // So does the end of the session the write was sent on.
+    connectTag(2);
+    write = onWorker(kAoc, R"([{"propName":"output_current","value":700}])");
+    tagReader->answer(2, {{1, 0xFF, 1, 0xF4}});
+    tagReader->request(3);
+    tagReader->invalidate("closed");
+    EXPECT_EQ(write.get().data, "Write data failed");
+    EXPECT_EQ(log.count("WAIT WRITE RESPONSE TIMEOUT!!"), 0);
 }
 
 } // namespace
