@@ -1,0 +1,119 @@
+#include "shell/device_sheet.h"
+
+#include "shell/accessible_name.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace wynfc::shell {
+namespace {
+
+std::string upperCaseName(const Peripheral& peripheral) {
+    std::string name = peripheral.name().value_or(peripheral.identifier());
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return name;
+}
+
+} // namespace
+
+DeviceSheet::DeviceSheet(Actions actions)
+    : Gtk::Box(Gtk::Orientation::VERTICAL), mActions(std::move(actions)) {
+    add_css_class("cover-dim");
+    set_hexpand(true);
+    set_vexpand(true);
+    mPanel.add_css_class("cover-panel");
+    mPanel.set_margin(24);
+    mPanel.set_vexpand(true);
+    mTitle.set_text("Connect Bluetooth Device");
+    mTitle.add_css_class("sheet-title");
+    mTitle.set_xalign(0);
+    mSearching.set_text("Looking for readers nearby. Switch the reader on and keep it close.");
+    mSearching.add_css_class("hint");
+    mSearching.set_xalign(0);
+    mSearching.set_wrap(true);
+    mList.set_selection_mode(Gtk::SelectionMode::NONE);
+    mList.set_activate_on_single_click(true);
+    mList.add_css_class("boxed-list");
+    mList.signal_row_activated().connect([this](Gtk::ListBoxRow* row) { activateRow(row->get_index()); });
+    auto* scroll = Gtk::make_managed<Gtk::ScrolledWindow>();
+    scroll->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
+    scroll->set_vexpand(true);
+    scroll->set_child(mList);
+    mPrompt.add_css_class("prompt");
+    mPrompt.set_wrap(true);
+    mCancel.add_css_class("sheet-button");
+    mCancel.add_css_class("sheet-cancel");
+    mOk.add_css_class("sheet-button");
+    mOk.add_css_class("sheet-ok");
+    mCancel.signal_clicked().connect([this] { mActions.cancel(); });
+    mOk.signal_clicked().connect([this] { mActions.ok(); });
+    mButtons.set_halign(Gtk::Align::END);
+    mButtons.append(mCancel);
+    mButtons.append(mOk);
+    mPanel.append(mTitle);
+    mPanel.append(mSearching);
+    mPanel.append(*scroll);
+    mPanel.append(mPrompt);
+    mPanel.append(mButtons);
+    append(mPanel);
+}
+
+void DeviceSheet::show(const std::vector<std::shared_ptr<Peripheral>>& peripherals,
+                       const std::shared_ptr<Peripheral>& connected, bool isConnected,
+                       const WorkPageState& state) {
+    std::vector<Row> rows;
+    for (const auto& peripheral : peripherals) {
+        rows.push_back({upperCaseName(*peripheral), isConnected && peripheral == connected});
+    }
+    const bool sameRows =
+        peripherals == mPeripherals &&
+        std::equal(rows.begin(), rows.end(), mRows.begin(), mRows.end(),
+                   [](const Row& a, const Row& b) { return a.name == b.name && a.checked == b.checked; });
+    if (!sameRows) {
+        while (Gtk::Widget* child = mList.get_first_child()) {
+            mList.remove(*child);
+        }
+        for (const Row& row : rows) {
+            auto* line = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::HORIZONTAL, 8);
+            line->add_css_class("device-row");
+            auto* name = Gtk::make_managed<Gtk::Label>(row.name);
+            name->set_xalign(0);
+            name->set_hexpand(true);
+            line->append(*name);
+            auto* mark = Gtk::make_managed<Gtk::Label>(row.checked ? "✓" : "");
+            mark->add_css_class("checkmark");
+            line->append(*mark);
+            auto* listRow = Gtk::make_managed<Gtk::ListBoxRow>();
+            listRow->set_child(*line);
+            setAccessibleName(*listRow, row.name);
+            mList.append(*listRow);
+        }
+        mPeripherals = peripherals;
+        mRows = rows;
+    }
+    mSearching.set_visible(peripherals.empty());
+    if (state.mShowBLEUnAuth) {
+        mPrompt.set_text("Please grant Bluetooth access to App.");
+    } else if (state.mShowBLEDisable) {
+        mPrompt.set_text("Please enable Bluetooth.");
+    }
+    mPrompt.set_visible(state.mShowBLEUnAuth || state.mShowBLEDisable);
+    if (isConnected) {
+        mOk.add_css_class("connected");
+    } else {
+        mOk.remove_css_class("connected");
+    }
+}
+
+std::vector<DeviceSheet::Row> DeviceSheet::rows() const {
+    return mRows;
+}
+
+void DeviceSheet::activateRow(std::size_t index) {
+    if (index < mPeripherals.size() && mActions.connect) {
+        mActions.connect(mPeripherals[index]);
+    }
+}
+
+} // namespace wynfc::shell

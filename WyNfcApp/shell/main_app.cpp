@@ -1,0 +1,173 @@
+#include "shell/main_app.h"
+
+#include "platform/console_log.h"
+#include "platform/linux/application_bundle.h"
+#include "platform/linux/glib_main_queue.h"
+#include "platform/linux/gtk/session_sheet_service.h"
+#include "platform/linux/key_file_user_defaults.h"
+#include "platform/linux/mailto_composer.h"
+#include "platform/sim/tag_image.h"
+#include "readers/shared_api.h"
+#include "shell/main_window.h"
+#include "shell/shell_style.h"
+#include "shell/simulated_driver.h"
+
+#include <gtkmm.h>
+
+#include <iostream>
+
+namespace wynfc::shell {
+
+AppOptions takeAppOptions(std::vector<std::string>& arguments) {
+    AppOptions options;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (i == 0) {
+            rest.push_back(argument);
+        } else if (argument == "--simulate") {
+            options.simulateImage.reset();
+        } else if (argument.rfind("--simulate=", 0) == 0) {
+            const std::string image = argument.substr(11);
+            if (image.empty()) {
+                throw UsageError("--simulate= needs a driver image file");
+            }
+            options.simulateImage = image;
+        } else if (argument == "--save" || argument.rfind("--save=", 0) == 0) {
+            std::string file;
+            if (argument == "--save") {
+                if (i + 1 >= arguments.size()) {
+                    throw UsageError("--save needs a file name");
+                }
+                file = arguments[++i];
+            } else {
+                file = argument.substr(7);
+            }
+            if (file.empty()) {
+                throw UsageError("--save needs a file name");
+            }
+            options.saveFile = file;
+        } else if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else {
+            rest.push_back(argument);
+        }
+    }
+    arguments = std::move(rest);
+    return options;
+}
+
+std::string appUsageText() {
+    return "Usage: WyNfcApp [--simulate[=IMAGE]] [--save FILE]\n"
+           "\n"
+           "Reads and writes the settings of LED drivers with an NFC tag.\n"
+           "\n"
+           "  --simulate[=IMAGE]  put a simulated driver (a tag image, by default the\n"
+           "                      full-feature sample) on simulated NFC and Bluetooth readers;\n"
+           "                      this build has no other readers yet\n"
+           "  --save FILE         write the simulated driver to FILE when the window closes\n"
+           "  --version           print the version\n"
+           "  --help              print this text\n";
+}
+
+bool MainApp::startUp(const Bundle& bundle) {
+    sharedApi().sayHello();
+    const auto file = bundle.pathForResource("address_map", "json");
+    if (!file) {
+        return false;
+    }
+    gchar* contents = nullptr;
+    gsize length = 0;
+    GError* error = nullptr;
+    if (!g_file_get_contents(file->c_str(), &contents, &length, &error)) {
+        logLine(TAG, std::string("Read error ") + (error != nullptr ? error->message : "unknown error"));
+        g_clear_error(&error);
+        return false;
+    }
+    const std::string text(contents, length);
+    g_free(contents);
+    return sharedApi().loadAddressMapFile(text);
+}
+
+int MainApp::run(int argc, char** argv) {
+    std::vector<std::string> arguments(argv, argv + argc);
+    AppOptions options;
+    try {
+        options = takeAppOptions(arguments);
+    } catch (const UsageError& error) {
+        std::cerr << "WyNfcApp: " << error.what() << "\n\n" << appUsageText();
+        return 2;
+    }
+    if (options.help) {
+        std::cout << appUsageText();
+        return 0;
+    }
+    auto bundle = std::make_shared<ApplicationBundle>();
+    if (options.version) {
+        std::cout << "WyNfcApp " << bundle->shortVersion().value_or("unknown") << '\n';
+        return 0;
+    }
+
+    // The simulated driver: this build's readers.
+    const auto image = options.simulateImage.value_or(bundle->folder() / "samples" / "full_feature.json");
+    std::shared_ptr<VirtualTag> tag;
+    try {
+        tag = VirtualTag::load(image);
+    } catch (const std::exception& error) {
+        std::cerr << "WyNfcApp: cannot use the driver image: " << error.what() << '\n';
+        return 2;
+    }
+
+    startUp(*bundle);
+
+    auto mainQueue = std::make_shared<GLibMainQueue>();
+    const Timing timing;
+    SimulatedDriver driver(tag, timing);
+    std::unique_ptr<MainWindow> window;
+    ShellContext context;
+    context.bundle = bundle;
+    context.userDefaults = std::make_shared<KeyFileUserDefaults>();
+    context.mailComposer = std::make_shared<MailtoComposer>();
+    auto sheets = std::make_shared<SessionSheetService>(driver.tagReader(), mainQueue, timing.delayedEnding,
+                                                        [&window]() -> Gtk::Window* { return window.get(); });
+    context.platform = {sheets, driver.centralFactory(*mainQueue), mainQueue, timing};
+
+    auto app = Gtk::Application::create("org.wynfc.WyNfcApp", Gio::Application::Flags::NON_UNIQUE);
+    app->signal_activate().connect([&] {
+        if (!window) {
+            installShellStyle();
+            window = std::make_unique<MainWindow>(context, "WyNfc — simulated driver (" +
+                                                               image.filename().string() + ")");
+            app->add_window(*window);
+        }
+        window->present();
+    });
+    std::vector<char*> gtkArguments;
+    for (auto& argument : arguments) {
+        gtkArguments.push_back(argument.data());
+    }
+    const int status = app->run(static_cast<int>(gtkArguments.size()), gtkArguments.data());
+
+    // The window has closed and left its work page: let a job that is still ending finish
+    // (its page events go nowhere now) before the driver is saved and the readers go.
+    mainQueue->quit();
+    window.reset();
+    for (const auto& weakPage : context.openedPages) {
+        if (auto page = weakPage.lock()) {
+            page->waitForJobs();
+        }
+    }
+    if (options.saveFile) {
+        try {
+            saveTagImage(tag->image(), *options.saveFile);
+        } catch (const std::exception& error) {
+            std::cerr << "WyNfcApp: the driver was not saved: " << error.what() << '\n';
+            return 1;
+        }
+    }
+    return status;
+}
+
+} // namespace wynfc::shell

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/bundle.h"
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace wynfc::shell {
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The application's own options; GTK's are left for GTK.
+struct AppOptions {
+    // The driver image the simulated readers hold (the full-feature sample when empty).
+    std::optional<std::filesystem::path> simulateImage;
+    // Where the simulated driver is saved when the application ends.
+    std::optional<std::filesystem::path> saveFile;
+    bool help = false;
+    bool version = false;
+};
+
+// Takes the application's options out of `arguments` (the program name first) and
+// leaves the rest. Throws UsageError for a bad one.
+AppOptions takeAppOptions(std::vector<std::string>& arguments);
+std::string appUsageText();
+
+// The application: start-up, the window, the readers, the main loop.
+class MainApp {
+public:
+    static constexpr const char* TAG = "------ MainApp ------";
+
+    // Before the first view: greets the library and hands it the "address_map" resource's
+    // text. Without that resource the library has no map; an unreadable one is logged as
+    // "Read error" and start-up goes on. True when a map was loaded.
+    static bool startUp(const Bundle& bundle);
+
+    // Runs the application until its window closes; the exit status.
+    static int run(int argc, char** argv);
+};
+
+} // namespace wynfc::shell

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/bundle.h"
+#include "platform/mail_composer.h"
+#include "platform/user_defaults.h"
+#include "readers/reader_platform.h"
+#include "work/my_tab_data.h"
+#include "work/work_page.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace wynfc::shell {
+
+// What every page of the application is given: the platform's services, the readers, and
+// the shared tab bar flag.
+struct ShellContext {
+    std::shared_ptr<const Bundle> bundle;
+    std::shared_ptr<UserDefaults> userDefaults;
+    std::shared_ptr<MailComposer> mailComposer;
+    ReaderPlatform platform;
+    std::shared_ptr<MyTabData> tabData = std::make_shared<MyTabData>();
+    // Where feedback mail goes.
+    std::string feedbackRecipient = "feedback@wynfc.example";
+    // Every work page opened, so that the application can let their last jobs end before
+    // it quits.
+    std::vector<std::weak_ptr<WorkPage>> openedPages;
+};
+
+} // namespace wynfc::shell

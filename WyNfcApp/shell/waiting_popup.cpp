@@ -1,0 +1,66 @@
+#include "shell/waiting_popup.h"
+
+#include <cstdio>
+
+namespace wynfc::shell {
+
+std::string cssColor(const StatusColor& color) {
+    char text[64];
+    std::snprintf(text, sizeof text, "rgba(%d, %d, %d, %.2f)", color.red, color.green, color.blue,
+                  color.opacity);
+    return text;
+}
+
+WaitingPopup::WaitingPopup(std::function<void()> onCancel)
+    : Gtk::Box(Gtk::Orientation::VERTICAL), mProgress(BarProgressStyle{}) {
+    add_css_class("cover-dim");
+    set_hexpand(true);
+    set_vexpand(true);
+    mPanel.add_css_class("cover-panel");
+    mPanel.set_halign(Gtk::Align::CENTER);
+    mPanel.set_valign(Gtk::Align::CENTER);
+    mPanel.set_vexpand(true);
+    mPanel.set_size_request(400, -1);
+    mTitle.add_css_class("sheet-title");
+    mHint.set_text("Please keep the NFC reader close to the NFC antenna area.");
+    mHint.add_css_class("hint");
+    mHint.set_wrap(true);
+    mHint.set_max_width_chars(44);
+    mHint.set_justify(Gtk::Justification::CENTER);
+    mStatus.add_css_class("status-line");
+    mStatus.set_halign(Gtk::Align::CENTER);
+    mStatus.get_style_context()->add_provider(mStatusColors, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
+    mProgress.set_halign(Gtk::Align::CENTER);
+    mError.add_css_class("error-detail");
+    mError.set_wrap(true);
+    mError.set_max_width_chars(44);
+    mError.set_justify(Gtk::Justification::CENTER);
+    mCancel.add_css_class("alert-button");
+    mCancel.set_halign(Gtk::Align::CENTER);
+    mCancel.signal_clicked().connect(std::move(onCancel));
+    for (Gtk::Widget* part :
+         std::initializer_list<Gtk::Widget*>{&mTitle, &mHint, &mStatus, &mProgress, &mError, &mCancel}) {
+        mPanel.append(*part);
+    }
+    append(mPanel);
+}
+
+WaitingPopup::~WaitingPopup() = default;
+
+void WaitingPopup::show(const WorkPageState& state) {
+    mTitle.set_text(state.mIsWriteMode ? "Write Mode" : "Read Mode");
+    mStatus.set_text(state.mStatusTips);
+    const std::string css = "label { color: " + cssColor(state.mStatusFontColor) +
+                            "; background-color: " + cssColor(state.mStatusBackgroundColor) + "; }";
+    if (css != mStatusCss) {
+        mStatusCss = css;
+        mStatusColors->load_from_data(css);
+    }
+    mProgress.setStyle(BarProgressStyle{cssColor(state.mStatusFontColor)});
+    mProgress.setValue(state.mProgressValue);
+    mError.set_text(state.mErrorTips);
+    mError.set_visible(state.mHasError && !state.mErrorTips.empty());
+    mCancel.set_sensitive(!state.mDisableCancel);
+}
+
+} // namespace wynfc::shell

@@ -1,0 +1,161 @@
+// The work page on screen: the configuration page in WebKit, the popups and sheets over it,
+// a driver read and written through the page as a person would, in both reader modes.
+
+#include "shell_test_support.h"
+
+#include "readers/bluetooth_manager.h"
+
+namespace wynfc::shell::test {
+namespace {
+
+// Sets an item of an area on the configuration page, as typing a new value would.
+std::string setItemScript(const std::string& key, const std::string& item, const std::string& value) {
+    return "(() => { const row = [...document.querySelectorAll('#area-" + key +
+           " tr')].find((r) => r.querySelector('td.name') && r.querySelector('td.name').textContent === '" +
+           item + "'); if (!row) return false; const input = row.querySelector('input'); input.value = '" +
+           value + "'; input.dispatchEvent(new Event('change')); return true; })()";
+}
+
+const char* const kAreasShown = "document.querySelectorAll('#areas section').length";
+
+class WorkPageViewTest : public AppTest {
+protected:
+    WorkPageView& openPage(ReaderMode mode) {
+        openWindow();
+        WorkPageView& view = openWorkPage(mode);
+        return view;
+    }
+
+    void clickInPage(const std::string& id) {
+        ASSERT_EQ(pageEval("document.getElementById('" + id + "').click(); true"), "true");
+    }
+
+    // Waits for the end of the next read or write run and returns the status it left.
+    std::string waitForRunEnd(WorkPageView& view, int runsBefore) {
+        EXPECT_TRUE(runUntil([&] { return view.page()->snapshot().mRunsEnded > runsBefore; }));
+        return view.page()->snapshot().mStatusTips;
+    }
+};
+
+TEST_F(WorkPageViewTest, BluetoothReaderReadsAndWritesTheDriverThroughThePage) {
+    WorkPageView& view = openPage(ReaderMode::BLE);
+    DeviceSheet& sheet = view.deviceSheet();
+    ASSERT_TRUE(sheet.get_visible()) << "a Bluetooth page opens on the device sheet";
+    ASSERT_TRUE(runUntil([&] { return !sheet.rows().empty(); }));
+    EXPECT_EQ(sheet.rows().front().name, "SIMULATED NFC READER");
+    EXPECT_FALSE(sheet.rows().front().checked);
+    screenshot(view, "device-sheet");
+
+    sheet.activateRow(0);
+    ASSERT_TRUE(runUntil([&] { return view.connectedAlert().get_visible(); }));
+    EXPECT_EQ(view.connectedAlert().title(), "Connected!");
+    EXPECT_EQ(view.connectedAlert().message(), "You have conencted to HF-BLE");
+    EXPECT_TRUE(sheet.rows().front().checked) << "the connected reader carries the checkmark";
+    screenshot(view, "connected");
+    ASSERT_TRUE(press(*view.connectedAlert().button("OK")));
+    ASSERT_TRUE(press(sheet.okButton()));
+    ASSERT_TRUE(runUntil([&] { return !sheet.get_visible(); }));
+
+    // Read: the waiting popup follows the job; the page shows every area.
+    int runs = view.page()->snapshot().mRunsEnded;
+    clickInPage("read");
+    ASSERT_TRUE(runUntil([&] { return view.waitingPopup().get_visible(); }));
+    EXPECT_EQ(view.waitingPopup().title(), "Read Mode");
+    EXPECT_EQ(waitForRunEnd(view, runs), "Read completed");
+    ASSERT_TRUE(runUntil([&] { return view.waitingPopup().statusText() == "Read completed"; }));
+    EXPECT_GT(view.waitingPopup().progress(), 0.5);
+    EXPECT_FALSE(view.waitingPopup().cancelButton().get_sensitive()) << "no cancelling once the tag answered";
+    ASSERT_TRUE(runUntil([&] { return !view.waitingPopup().get_visible(); }))
+        << "closed after the delayed ending";
+    ASSERT_TRUE(waitForPage(std::string(kAreasShown) + " > 10"));
+    screenshot(view, "work-page-after-read");
+
+    // Write one changed value; the popup shows the write's progress on the way.
+    ASSERT_EQ(pageEval(setItemScript("dali_setting_data", "max_level", "230")), "true");
+    runs = view.page()->snapshot().mRunsEnded;
+    clickInPage("write");
+    ASSERT_TRUE(runUntil([&] {
+        return view.waitingPopup().get_visible() &&
+               view.waitingPopup().statusText().rfind("Writing ", 0) == 0;
+    }));
+    EXPECT_EQ(view.waitingPopup().title(), "Write Mode");
+    screenshot(view, "popup-mid-write");
+    EXPECT_EQ(waitForRunEnd(view, runs), "Write completed");
+    ASSERT_TRUE(runUntil([&] { return !view.waitingPopup().get_visible(); }));
+    EXPECT_EQ(driverValue("nfc_data_addr_dc_dali_setting", "max_level"), 230);
+}
+
+TEST_F(WorkPageViewTest, NfcReaderReadsAndWritesTheDriverWithTheSessionSheet) {
+    WorkPageView& view = openPage(ReaderMode::NFC);
+    EXPECT_FALSE(view.deviceSheet().get_visible());
+    EXPECT_FALSE(mSheets->isSheetShown());
+
+    int runs = view.page()->snapshot().mRunsEnded;
+    clickInPage("read");
+    ASSERT_TRUE(runUntil([&] { return mSheets->isSheetShown(); })) << "the session's sheet while it runs";
+    EXPECT_EQ(waitForRunEnd(view, runs), "Read completed");
+    ASSERT_TRUE(runUntil([&] { return mSheets->sheetView().phase == SessionSheetView::Phase::Succeeded; }));
+    EXPECT_EQ(mSheets->sheetView().message, "Read Completed");
+    ASSERT_TRUE(runUntil([&] { return !mSheets->isSheetShown(); })) << "the sheet closes by itself";
+    EXPECT_FALSE(view.waitingPopup().get_visible()) << "no waiting popup in NFC mode";
+    ASSERT_TRUE(waitForPage(std::string(kAreasShown) + " > 10"));
+
+    ASSERT_EQ(pageEval(setItemScript("dali_setting_data", "max_level", "199")), "true");
+    runs = view.page()->snapshot().mRunsEnded;
+    clickInPage("write");
+    EXPECT_EQ(waitForRunEnd(view, runs), "Write completed");
+    EXPECT_EQ(driverValue("nfc_data_addr_dc_dali_setting", "max_level"), 199);
+}
+
+TEST_F(WorkPageViewTest, TheUserCancelsTheSessionSheet) {
+    WorkPageView& view = openPage(ReaderMode::NFC);
+    mDriver->tagReader()->removeAll(); // nothing on the reader: the sheet waits
+    clickInPage("read");
+    ASSERT_TRUE(runUntil([&] { return mSheets->isSheetShown(); }));
+    EXPECT_EQ(mSheets->sheetView().phase, SessionSheetView::Phase::Scanning);
+    screenshot(*mSheets->sheetWindow(), "nfc-session-sheet");
+    EXPECT_TRUE(mSheets->cancelSheet());
+    ASSERT_TRUE(runUntil([&] { return !mSheets->isSheetShown(); }));
+    EXPECT_NE(view.page()->snapshot().mStatusTips, "Read completed");
+}
+
+TEST_F(WorkPageViewTest, WaitingPopupCancelPausesUntilTheTagAnswers) {
+    WorkPageView& view = openPage(ReaderMode::BLE);
+    connectSimulatedReader(view);
+    mDriver->bluetoothReader()->clearField(); // no driver on the reader yet
+    clickInPage("read");
+    ASSERT_TRUE(runUntil([&] { return view.waitingPopup().get_visible(); }));
+    EXPECT_EQ(view.waitingPopup().statusText(), "Waiting to read...");
+    EXPECT_TRUE(view.waitingPopup().cancelButton().get_sensitive());
+    ASSERT_TRUE(press(view.waitingPopup().cancelButton()));
+    ASSERT_TRUE(runUntil([&] { return !view.waitingPopup().get_visible(); }));
+    EXPECT_EQ(view.page()->snapshot().mScanWorkStatus, RunStatus::PAUSE_STATUS);
+}
+
+TEST_F(WorkPageViewTest, DeviceSheetCancelLeavesThePageAndBluetoothPromptsShowInIt) {
+    WorkPageView& view = openPage(ReaderMode::BLE);
+    mDriver->radio().powerOff();
+    ASSERT_TRUE(runUntil([&] { return view.deviceSheet().prompt() == "Please enable Bluetooth."; }));
+    screenshot(view, "device-sheet-bluetooth-off");
+    mDriver->radio().powerOn();
+    ASSERT_TRUE(runUntil([&] { return view.deviceSheet().prompt().empty(); }));
+
+    ASSERT_TRUE(press(view.deviceSheet().cancelButton()));
+    ASSERT_TRUE(runUntil([&] { return content().workPageView() == nullptr; }));
+    EXPECT_TRUE(content().tabBar().get_visible());
+}
+
+TEST_F(WorkPageViewTest, AWriteWithoutAReadShowsTheFailedToWriteAlert) {
+    WorkPageView& view = openPage(ReaderMode::BLE);
+    connectSimulatedReader(view);
+    clickInPage("write");
+    ASSERT_TRUE(runUntil([&] { return view.errorTipsAlert().get_visible(); }));
+    EXPECT_EQ(view.errorTipsAlert().title(), "Failed to write!");
+    EXPECT_EQ(view.errorTipsAlert().message(), "Reading data was occurred an error, please read data again!");
+    screenshot(view, "failed-to-write");
+    ASSERT_TRUE(press(*view.errorTipsAlert().button("OK")));
+    ASSERT_TRUE(runUntil([&] { return !view.errorTipsAlert().get_visible(); }));
+}
+
+} // namespace
+} // namespace wynfc::shell::test
