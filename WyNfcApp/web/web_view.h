@@ -4,10 +4,16 @@
 #include "platform/web_view_host.h"
 #include "web/js_controller.h"
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
 namespace wynfc {
+
+// The "file://" address of a local file: absolute, each byte other than letters, digits,
+// "-", ".", "_", "~" and the "/" between folders percent-encoded, so that a folder named
+// "a#b" or "my pages" is not read as a fragment or cut at the space.
+std::string fileUrl(const std::filesystem::path& path);
 
 // Puts the page into a web view: registers the controller as "requestNativeAsync",
 // follows navigations into isLoaded, loads the page's address (60 s time-out) and hands

@@ -72,6 +72,14 @@ TEST_F(PageBridgeTest, WebViewIsSetUpOnceAndFollowsNavigation) {
     EXPECT_FALSE(isLoaded.get());
 }
 
+TEST(WebViewTest, PageAddressIsAFileUrlOfTheAbsolutePath) {
+    // Characters that would end or change the path are encoded, and so is every other byte.
+    EXPECT_EQ(fileUrl("/opt/my pages/a#b?c%d+e/index.html"),
+              "file:///opt/my%20pages/a%23b%3Fc%25d%2Be/index.html");
+    EXPECT_EQ(fileUrl("/r\xC3\xA9sum\xC3\xA9/Az09-._~.html"), "file:///r%C3%A9sum%C3%A9/Az09-._~.html");
+    EXPECT_EQ(fileUrl("index.html"), fileUrl(std::filesystem::current_path() / "index.html"));
+}
+
 TEST(PageEventsTest, ScriptTextsAreExact) {
     EXPECT_EQ(updateEventScript("spec", "{}"), "javascript:WyNfcEventCallback('UPDATE_EVENT','spec:{}')");
     EXPECT_EQ(eventScript("GET_VERSION_CALLBACK", "0.0.0"),
