@@ -141,7 +141,7 @@ void WorkPage::runReadWorkflow() {
         setScanWorkStatus(RunStatus::PAUSE_STATUS);
     } else if (mMode == ReaderMode::BLE) {
         state.modify([](WorkPageState& s) {
-            s.mScanWorkStatus = RunStatus::RUNNING_STATUS; // the scan loop tries again
+            changeScanWorkStatus(s, RunStatus::RUNNING_STATUS); // the scan loop tries again
             s.mDisableCancel = false;
         });
     }
@@ -156,7 +156,7 @@ void WorkPage::runReadWorkflow() {
             if (identified && readOk) {
                 page.state.modify([](WorkPageState& s) {
                     s.mShowBLEOperatePopup = false;
-                    s.mScanWorkStatus = RunStatus::PAUSE_STATUS;
+                    changeScanWorkStatus(s, RunStatus::PAUSE_STATUS);
                     s.mDisableCancel = false;
                 });
             }

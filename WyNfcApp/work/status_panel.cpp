@@ -89,7 +89,7 @@ void WorkPage::closeWaitingPopup() {
 }
 
 void WorkPage::setScanWorkStatus(RunStatus status) {
-    state.modify([&](WorkPageState& s) { s.mScanWorkStatus = status; });
+    state.modify([&](WorkPageState& s) { changeScanWorkStatus(s, status); });
 }
 
 } // namespace wynfc

@@ -94,7 +94,7 @@ void WorkPage::attachWebView(const std::shared_ptr<WebViewHost>& webView) {
             handle->evaluateScript(readerTypeScript(rawValue(self->mMode)));
         }
     });
-    mWebView = std::make_unique<WebView>("file://" + page->string(), mJsController, mIsLoaded);
+    mWebView = std::make_unique<WebView>(fileUrl(*page), mJsController, mIsLoaded);
     mWebView->makeView(webView);
     mDataHandler->setWebViewHandle(mJsController->webviewHandle());
 }
@@ -159,7 +159,7 @@ void WorkPage::waitingPopupCancel() {
     }
     state.modify([](WorkPageState& s) {
         s.mShowBLEOperatePopup = false;
-        s.mScanWorkStatus = RunStatus::PAUSE_STATUS;
+        changeScanWorkStatus(s, RunStatus::PAUSE_STATUS);
     });
 }
 

@@ -14,4 +14,10 @@ std::string_view rawValue(RunStatus status) {
     return "UNKNOWN";
 }
 
+void changeScanWorkStatus(WorkPageState& state, RunStatus status) {
+    if (state.mScanWorkStatus != RunStatus::STOP_STATUS) {
+        state.mScanWorkStatus = status;
+    }
+}
+
 } // namespace wynfc

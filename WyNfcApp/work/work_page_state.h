@@ -52,4 +52,8 @@ struct WorkPageState {
     int mRunsEnded = 0;
 };
 
+// Sets what the scan loop does next. STOP_STATUS is final: once the page has been left, no
+// ending of a job may start or pause the loop again.
+void changeScanWorkStatus(WorkPageState& state, RunStatus status);
+
 } // namespace wynfc

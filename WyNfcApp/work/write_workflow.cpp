@@ -28,10 +28,13 @@ std::vector<std::string_view> headerPieces(std::string_view header) {
     return pieces;
 }
 
-// A decimal integer with an optional sign, and nothing else.
+// A decimal integer with one optional sign, "+" or "-", and nothing else ("+-5" is no number).
 std::optional<std::int64_t> decimal(std::string_view text) {
-    if (!text.empty() && text.front() == '+') {
+    if (text.starts_with('+')) {
         text.remove_prefix(1);
+        if (text.starts_with('-')) {
+            return std::nullopt;
+        }
     }
     std::int64_t number = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
@@ -52,19 +55,20 @@ std::string checkPattern() {
 
 void WorkPage::runWriteWorkflow(const std::string& data) {
     state.modify([](WorkPageState& s) {
-        s.mScanWorkStatus = RunStatus::PAUSE_STATUS;
+        changeScanWorkStatus(s, RunStatus::PAUSE_STATUS);
         s.mDisableCancel = true;
     });
 
     // "<device type>,<device sub type>:<values>"; anything else is refused before the tag
-    // is touched.
+    // is touched, and ends like a request the driver does not match: the session closes, or
+    // the waiting popup closes (with Cancel enabled again), so that nobody is left waiting.
     const size_t colon = data.find(':');
     const auto pieces =
         headerPieces(std::string_view(data).substr(0, colon == std::string::npos ? 0 : colon));
     const auto values = colon == std::string::npos ? std::nullopt : decodeWriteValues(data.substr(colon + 1));
     if (colon == std::string::npos || pieces.size() < 2 || !values) {
         logLine(TAG, "Wrint data is incorrect format");
-        showFailure("Data incorrect format");
+        failWrite("Data incorrect format");
         markRunEnded();
         return;
     }

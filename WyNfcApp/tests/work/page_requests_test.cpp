@@ -1,6 +1,10 @@
 #include "work_bench.h"
 
+#include "readers/nfc_reader.h"
+
 #include <gmock/gmock.h>
+
+#include <future>
 
 namespace wynfc::work_test {
 namespace {
@@ -19,6 +23,14 @@ TEST(WorkPageStartTest, OpensInItsReaderMode) {
     EXPECT_TRUE(s.mReadFailed);
     EXPECT_TRUE(s.mIsLoaded);
     EXPECT_THAT(ble.web->scripts(), Contains("window.readerType='BLE'"));
+
+    // A reloaded page is told the reader type again.
+    ble.web->startNavigation();
+    ble.web->finishNavigation();
+    ble.main->waitIdle();
+    EXPECT_TRUE(ble.page->snapshot().mIsLoaded);
+    const auto scripts = ble.web->scripts();
+    EXPECT_EQ(std::count(scripts.begin(), scripts.end(), "window.readerType='BLE'"), 2);
 
     WorkBench nfc(ReaderMode::NFC);
     nfc.open();
@@ -53,6 +65,22 @@ TEST(PageRequestsTest, VersionWithoutApplicationVersion) {
     EXPECT_THAT(host->scripts(), Contains("javascript:WyNfcEventCallback('GET_VERSION_CALLBACK','0.0.0')"));
 }
 
+TEST(PageRequestsTest, PageAddressOfAFolderWithSpecialCharacters) {
+    const auto folder = std::filesystem::path(WYNFC_BINARY_DIR) / "work_tests" / "pages #1?";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(std::string(WYNFC_RESOURCES_DIR) + "/index.html", folder / "index.html",
+                               std::filesystem::copy_options::overwrite_existing);
+    EventLoop loop;
+    WorkPageEnvironment environment;
+    environment.bundle = std::make_shared<FolderBundle>(folder);
+    environment.platform.mainQueue = std::shared_ptr<MainQueue>(&loop, [](MainQueue*) {});
+    auto page = WorkPage::create(ReaderMode::NFC, environment);
+    auto host = std::make_shared<RecordingWebViewHost>(loop);
+    loop.sync([&] { page->attachWebView(host); });
+    ASSERT_EQ(host->loads().size(), 1U);
+    EXPECT_THAT(host->loads()[0].url, ::testing::EndsWith("/work_tests/pages%20%231%3F/index.html"));
+}
+
 TEST(PageRequestsTest, ReadRequestInEachMode) {
     WorkBench ble(ReaderMode::BLE);
     ble.open();
@@ -64,40 +92,119 @@ TEST(PageRequestsTest, ReadRequestInEachMode) {
 
     WorkBench nfc(ReaderMode::NFC);
     nfc.open();
+    const auto reader = std::dynamic_pointer_cast<NfcReader>(nfc.page->dataHandler().getReader());
+    ASSERT_TRUE(reader);
     nfc.post("SHOW_READ_MODE_POPUP:");
     EXPECT_EQ(nfc.nfc->sessionCount(), 1);
+    EXPECT_FALSE(reader->isWriteMode());
     EXPECT_EQ(nfc.page->snapshot().mScanWorkStatus, RunStatus::PAUSE_STATUS);
     EXPECT_FALSE(nfc.page->snapshot().mShowBLEOperatePopup);
+    // The write flag reaches the session (once a read has succeeded).
+    nfc.page->state.modify([](WorkPageState& st) { st.mReadFailed = false; });
+    nfc.post("SHOW_WRITE_MODE_POPUP:");
+    EXPECT_EQ(nfc.nfc->sessionCount(), 2);
+    EXPECT_TRUE(reader->isWriteMode());
 }
 
-TEST(PageRequestsTest, LeavingThePage) {
+// Runs the action on the main queue when the read hands its identification to the page: the
+// read is then under way, waiting for that page event.
+void whenIdentificationIsShown(WorkBench& b, std::function<void()> action) {
+    b.web->setScriptObserver([action = std::move(action), done = false](const std::string& script) mutable {
+        if (!done && script.find("'UPDATE_EVENT','identification:") != std::string::npos) {
+            done = true;
+            action();
+        }
+    });
+}
+
+TEST(PageRequestsTest, WaitingPopupCancel) {
     WorkBench b(ReaderMode::BLE);
     b.open();
     b.connectReader();
-    b.tabs->showTab.set(false);
+    // Before a tag answers: Cancel closes the popup and pauses the loop.
+    b.post("SHOW_READ_MODE_POPUP:");
+    b.main->sync([&] { b.page->waitingPopupCancel(); });
+    EXPECT_FALSE(b.page->snapshot().mShowBLEOperatePopup);
+    EXPECT_EQ(b.page->snapshot().mScanWorkStatus, RunStatus::PAUSE_STATUS);
+
+    // While a read runs it is refused.
+    std::optional<WorkPageState> duringRead;
+    whenIdentificationIsShown(b, [&] {
+        b.page->waitingPopupCancel();
+        duringRead = b.page->snapshot();
+    });
+    b.presentTag();
+    b.post("SHOW_READ_MODE_POPUP:");
+    EXPECT_TRUE(b.waitForStatus("Read completed"));
+    ASSERT_TRUE(duringRead.has_value());
+    EXPECT_TRUE(duringRead->mDisableCancel);
+    EXPECT_TRUE(duringRead->mShowBLEOperatePopup);
+    EXPECT_EQ(duringRead->mScanWorkStatus, RunStatus::RUNNING_STATUS);
+}
+
+TEST(PageRequestsTest, ARequestWakesTheScanLoopAtOnce) {
+    Timing timing = WorkBench::defaultTiming();
+    timing.scanLoopPeriod = Millis{60'000}; // never waited out here
+    WorkBench b(ReaderMode::BLE, "full_feature", timing);
+    b.open();
+    b.connectReader();
+    b.presentTag();
+    const auto asked = std::chrono::steady_clock::now();
+    b.post("SHOW_READ_MODE_POPUP:");
+    EXPECT_TRUE(b.waitForStatus("Read completed"));
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, timing.scanLoopPeriod / 2);
+}
+
+TEST(PageRequestsTest, LeavingMidReadStopsTheScanLoopForGood) {
+    Timing timing = WorkBench::defaultTiming();
+    timing.countdownTick = Millis{20}; // the read goes on without its reader, and times out
+    WorkBench b(ReaderMode::BLE, "full_feature", timing);
+    b.open();
+    b.connectReader();
+    b.presentTag();
     LogCapture log;
-    b.post("HIDE_APP:");
-    EXPECT_TRUE(b.page->snapshot().mExitPage);
-    EXPECT_EQ(b.dismissed, 1);
-    EXPECT_TRUE(b.tabs->showTab.get());
-    EXPECT_FALSE(b.page->bluetoothManager()->isConnected.get());
-    b.main->waitIdle();
-    // The disconnection that follows does not reopen the device sheet.
-    EXPECT_FALSE(b.page->snapshot().mShowBLE);
+    whenIdentificationIsShown(b, [&] { b.page->handlePageRequest("HIDE_APP", ""); });
+    b.post("SHOW_READ_MODE_POPUP:");
+    // The read fails (leaving disconnected the reader), which would have the loop try again.
+    EXPECT_TRUE(b.page->waitForState([](const WorkPageState& s) { return s.mRunsEnded >= 1; }, kWaitLimit));
     EXPECT_TRUE(log.waitFor("------STOP scan------", kWaitLimit));
-    b.close();
-    EXPECT_EQ(log.count("------STOP scan------"), 1);
+    EXPECT_EQ(b.page->snapshot().mScanWorkStatus, RunStatus::STOP_STATUS);
 }
 
-TEST(PageRequestsTest, DeviceSheetCancelLeavesWithoutExitFlag) {
-    WorkBench b(ReaderMode::BLE);
+TEST(PageRequestsTest, LeavingMidWriteStopsTheScanLoopForGood) {
+    WorkBench b(ReaderMode::NFC);
     b.open();
-    b.connectReader();
-    b.main->sync([&] { b.page->deviceSheetCancel(); });
-    b.main->waitIdle();
-    EXPECT_EQ(b.dismissed, 1);
+    b.read();
+    b.startWrite();
+    // The tag answers nothing until the page has left right behind its write request; the
+    // write then completes.
+    std::promise<void> answer;
+    b.nfc->queue().async([held = answer.get_future().share()] { held.wait(); });
+    b.main->sync([&] {
+        b.page->handlePageRequest("WRITE_DATA", b.header() + ":[]");
+        b.page->handlePageRequest("HIDE_APP", "");
+    });
+    answer.set_value();
+    b.page->waitForJobs();
+    EXPECT_EQ(b.page->snapshot().mStatusTips, "Write completed");
     EXPECT_EQ(b.page->snapshot().mScanWorkStatus, RunStatus::STOP_STATUS);
-    EXPECT_FALSE(b.page->snapshot().mExitPage);
+}
+
+TEST(BluetoothStatusTest, ConnectedAlertForEveryConnection) {
+    WorkBench b(ReaderMode::BLE);
+    b.radio.addDevice(std::make_shared<SimulatedFeigReader>(
+        WorkBench::defaultTiming(),
+        FeigReaderIdentity{.identifier = "5E1F0000-0000-4000-8000-000000000002"}));
+    b.open();
+    const auto found = b.page->dataHandler().discoveredPeripherals.get();
+    ASSERT_EQ(found.size(), 2U);
+    for (const auto& peripheral : found) { // the second while the first is connected
+        b.main->sync([&] { b.page->connectPeripheral(peripheral); });
+        b.main->waitIdle();
+        EXPECT_TRUE(b.page->snapshot().mShowingPopover);
+        b.main->sync([&] { b.page->connectedPopoverOk(); });
+        EXPECT_FALSE(b.page->snapshot().mShowingPopover);
+    }
 }
 
 TEST(BluetoothStatusTest, SheetAndPromptsFollowTheCentral) {
@@ -132,6 +239,12 @@ TEST(BluetoothStatusTest, DisconnectionReopensTheSheetAndScansAgain) {
     b.main->waitIdle();
     EXPECT_TRUE(b.page->snapshot().mShowBLE);
     EXPECT_EQ(b.page->dataHandler().discoveredPeripherals.get().size(), 1U); // emptied, then found again
+
+    // The report itself empties the list; the scan refills it later.
+    b.main->sync([&] {
+        b.page->onBleStatus(BLEStatusEnum::DISCONNECTED);
+        EXPECT_TRUE(b.page->dataHandler().discoveredPeripherals.get().empty());
+    });
 }
 
 TEST(BluetoothStatusTest, PermissionRefused) {

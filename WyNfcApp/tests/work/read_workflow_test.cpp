@@ -44,7 +44,9 @@ TEST_P(ReadWorkflowTest, FullFeatureDriverIsReadAreaByArea) {
     EXPECT_THAT(history, ::testing::Not(::testing::Contains("Reading 100%")));
 
     // The "spec" page event joins capability list, product properties and GTIN with "#".
-    const PageEvent spec = b->events()[1];
+    const auto events = b->events();
+    ASSERT_GE(events.size(), 2U);
+    const PageEvent spec = events[1];
     EXPECT_EQ(std::count(spec.payload.begin(), spec.payload.end(), '#'), 2);
     EXPECT_THAT(spec.payload, HasSubstr("support_mb207"));
 
@@ -57,6 +59,29 @@ TEST_P(ReadWorkflowTest, FullFeatureDriverIsReadAreaByArea) {
         EXPECT_TRUE(b->page->waitForState([](const WorkPageState& st) { return !st.mShowBLEOperatePopup; },
                                           kWaitLimit));
         EXPECT_EQ(b->page->snapshot().mScanWorkStatus, RunStatus::PAUSE_STATUS);
+    }
+}
+
+TEST_P(ReadWorkflowTest, FailedProductDescriptionLeavesTheStatusAsItWas) {
+    auto b = bench();
+    b->tag->injectFault(TagOperationKind::Read, TagAnswer::Failed, 2); // product properties, for good
+    b->post("SHOW_READ_MODE_POPUP:");
+    b->presentTag();
+    EXPECT_TRUE(b->page->waitForState([](const WorkPageState& s) { return s.mRunsEnded >= 1; }, kWaitLimit));
+    if (GetParam() == ReaderMode::BLE) {
+        b->main->sync([&] { b->page->waitingPopupCancel(); }); // the loop tries again until cancelled
+    }
+    b->page->waitForJobs();
+    EXPECT_THAT(b->statusHistory(), ::testing::Each(::testing::Eq("Waiting to read...")));
+    EXPECT_TRUE(b->page->snapshot().mReadFailed);
+    const auto keys = b->updateKeys();
+    EXPECT_FALSE(keys.empty());
+    EXPECT_THAT(keys, ::testing::Each(::testing::Eq("identification")));
+    if (GetParam() == ReaderMode::NFC) {
+        b->nfc->waitIdle();
+        const auto ending = b->nfc->currentSession()->ending();
+        ASSERT_TRUE(ending.has_value());
+        EXPECT_NE(ending->reason, SheetEnding::Reason::Success);
     }
 }
 
@@ -91,6 +116,7 @@ TEST_P(CapabilityTest, StepsFollowTheCapabilityList) {
     b.open();
     b.read();
     EXPECT_EQ(b.page->snapshot().mStatusTips, "Read completed");
+    EXPECT_FALSE(b.page->snapshot().mReadFailed);
     std::vector<std::string> keys = b.updateKeys();
     ASSERT_GE(keys.size(), 2U);
     EXPECT_THAT(std::vector<std::string>(keys.begin() + 2, keys.end()), ElementsAreArray(GetParam().keys));
@@ -145,9 +171,85 @@ TEST(ReadWorkflowEdgeTest, SecondChannelSucceedsAfterFirstFails) {
     b.open();
     b.connectReader();
     b.read();
-    const auto keys = b.updateKeys();
-    EXPECT_THAT(keys, ::testing::Contains("clo2_data"));
-    EXPECT_THAT(keys, ::testing::Not(::testing::Contains("clo_data")));
+    // The step ends well and the run goes on to the steps after it.
+    EXPECT_THAT(b.updateKeys(),
+                ElementsAre("identification", "spec", "aoc_data", "clo2_data", "warm_cold_white_data"));
+    EXPECT_THAT(b.statusHistory(), ::testing::Contains("Read completed"));
+    EXPECT_FALSE(b.page->snapshot().mReadFailed);
+}
+
+struct ReplacedReadCase {
+    std::string name;
+    std::string area;
+    int nth; // which read of the area is answered by the test
+    ResultObj result;
+    std::string status;
+    std::string errorTips;
+};
+
+void PrintTo(const ReplacedReadCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// Outcomes the simulated tag cannot give: the test answers one read of the run itself.
+class ReplacedReadTest : public ::testing::TestWithParam<ReplacedReadCase> {};
+
+TEST_P(ReplacedReadTest, RunFailsAndReadFailedIsSet) {
+    const ReplacedReadCase& c = GetParam();
+    WorkBench b(ReaderMode::NFC);
+    setCapabilities(*b.tag, {"support_aoc", "support_corridor"});
+    b.open();
+    b.overrideReads()->replace(c.area, c.nth, c.result);
+    b.read();
+    EXPECT_EQ(b.page->snapshot().mStatusTips, c.status);
+    EXPECT_EQ(b.page->snapshot().mErrorTips, c.errorTips);
+    EXPECT_TRUE(b.page->snapshot().mReadFailed);
+    EXPECT_THAT(b.statusHistory(), ::testing::Not(::testing::Contains("Read completed")));
+    if (c.status == "Not Support this product") {
+        EXPECT_TRUE(b.updateKeys().empty());
+    }
+}
+
+const std::string kCapabilities = "nfc_data_addr_dc_capabilities_options";
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, ReplacedReadTest,
+    ::testing::Values(
+        // An identification read without a verdict, or OK without a text: the product check
+        // gives neither a verdict nor a text, and there is nothing to show as the driver's.
+        ReplacedReadCase{"IdentificationReadWithoutVerdict", "nfc_data_addr_dc_product_identification", 1,
+                         ResultObj{}, "Not Support this product", "Not Support this product"},
+        ReplacedReadCase{"IdentificationOkWithoutText", "nfc_data_addr_dc_product_identification", 1,
+                         ResultObj::ok(Bytes{1, 2, 3, 4}, std::nullopt), "Not Support this product",
+                         "Not Support this product"},
+        // The capability list read a second time, for its steps: without it nothing can be read.
+        ReplacedReadCase{"SecondCapabilityReadFails", kCapabilities, 2, ResultObj::failure(std::nullopt),
+                         "Read failed", "Read failed: functional data"},
+        ReplacedReadCase{"SecondCapabilityReadWithoutText", kCapabilities, 2,
+                         ResultObj::ok(Bytes{1, 2, 3, 4}, std::nullopt), "Read failed",
+                         "Read failed: functional data"},
+        ReplacedReadCase{"SecondCapabilityReadUnparsable", kCapabilities, 2,
+                         ResultObj::ok(Bytes{1, 2, 3, 4}, "not a list"), "Read failed",
+                         "Read failed: functional data"},
+        // An area read that is OK but carries no values cannot be shown.
+        ReplacedReadCase{"AreaOkWithoutText", "nfc_data_addr_dc_aoc", 1,
+                         ResultObj::ok(Bytes{1, 2, 3, 4}, std::nullopt), "Read failed",
+                         "Read failed: functional data"}),
+    [](const ::testing::TestParamInfo<ReplacedReadCase>& param) { return param.param.name; });
+
+TEST(ReadWorkflowEdgeTest, ReaderReadErrorMarksTheReadFailedInReadModeOnly) {
+    WorkBench b(ReaderMode::NFC);
+    b.open();
+    b.read();
+    ASSERT_FALSE(b.page->snapshot().mReadFailed);
+    b.page->onReaderEvent(kEventReadError, std::nullopt, false); // without the error flag
+    EXPECT_FALSE(b.page->snapshot().mReadFailed);
+    b.page->state.modify([](WorkPageState& s) { s.mIsWriteMode = true; });
+    b.page->onReaderEvent(kEventReadError, std::nullopt, true);
+    EXPECT_FALSE(b.page->snapshot().mReadFailed);
+    b.page->state.modify([](WorkPageState& s) { s.mIsWriteMode = false; });
+    b.page->onReaderEvent(kEventReadError, std::nullopt, true);
+    EXPECT_TRUE(b.page->snapshot().mReadFailed);
 }
 
 TEST(ReadWorkflowEdgeTest, FailingAreaStopsTheStepsWithFunctionalDataFailure) {

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -92,6 +93,41 @@ inline void setCapabilities(VirtualTag& tag, const std::set<std::string>& names)
     }
 }
 
+// The page's transport with chosen reads answered by the test: the n-th read (from 1) of an
+// area gets the given result instead of the tag's. Everything else goes to the transport.
+class OverridingReader final : public IReader {
+public:
+    explicit OverridingReader(std::shared_ptr<IReader> reader) : mReader(std::move(reader)) {}
+
+    void replace(const std::string& area, int nth, ResultObj result) {
+        std::lock_guard lock(mMutex);
+        mReplaced[{area, nth}] = std::move(result);
+    }
+
+    void startScan(std::weak_ptr<ResponseToReaderDelegate> receiver, bool isWriteMode) override {
+        mReader->startScan(std::move(receiver), isWriteMode);
+    }
+    ResultObj readByName(const std::string& name) override {
+        {
+            std::lock_guard lock(mMutex);
+            const auto found = mReplaced.find({name, ++mReads[name]});
+            if (found != mReplaced.end()) {
+                return found->second;
+            }
+        }
+        return mReader->readByName(name);
+    }
+    ResultObj writeByName(const std::string& name, const std::string& json) override {
+        return mReader->writeByName(name, json);
+    }
+
+private:
+    const std::shared_ptr<IReader> mReader;
+    std::mutex mMutex;
+    std::map<std::string, int> mReads;
+    std::map<std::pair<std::string, int>, ResultObj> mReplaced;
+};
+
 class WorkBench {
 public:
     explicit WorkBench(ReaderMode mode, const std::string& sample = "full_feature",
@@ -105,8 +141,9 @@ public:
         environment.bundle = std::make_shared<FolderBundle>(WYNFC_RESOURCES_DIR, "1.2.3");
         environment.platform = {nfc, radio.centralFactory(*main), main, mTiming};
         page = WorkPage::create(mode, environment);
-        web->setScriptObserver([this](const std::string&) {
+        web->setScriptObserver([this](const std::string& script) {
             std::lock_guard lock(mScriptsMutex);
+            mScriptTimes.emplace_back(std::chrono::steady_clock::now(), script);
             mScriptEvaluated.notify_all();
         });
         mStateSubscription = page->state.observe([this](const WorkPageState& s) {
@@ -233,6 +270,26 @@ public:
             std::count_if(all.begin(), all.end(), [&](const PageEvent& e) { return e.payload == payload; }));
     }
 
+    // When each page event with this payload was evaluated, in order.
+    std::vector<std::chrono::steady_clock::time_point> eventTimes(const std::string& payload) {
+        std::lock_guard lock(mScriptsMutex);
+        std::vector<std::chrono::steady_clock::time_point> times;
+        for (const auto& [time, script] : mScriptTimes) {
+            if (const auto call = parseEventScript(script); call && call->payload == payload) {
+                times.push_back(time);
+            }
+        }
+        return times;
+    }
+
+    // Wraps the page's transport (after the page has appeared) so that the test can answer
+    // chosen reads itself.
+    std::shared_ptr<OverridingReader> overrideReads() {
+        auto reader = std::make_shared<OverridingReader>(page->dataHandler().getReader());
+        page->dataHandler().setReader(reader);
+        return reader;
+    }
+
     std::vector<PageEvent> events() const {
         std::vector<PageEvent> found;
         for (const std::string& script : web->scripts()) {
@@ -295,6 +352,7 @@ public:
 private:
     std::mutex mScriptsMutex;
     std::condition_variable mScriptEvaluated;
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> mScriptTimes;
     mutable std::mutex mHistoryMutex;
     std::vector<std::string> mStatusHistory;
     Published<WorkPageState>::Subscription mStateSubscription;

@@ -90,6 +90,33 @@ TEST_P(WriteWorkflowTest, FailingSecondAreaStopsTheWrite) {
     EXPECT_EQ(b->tag->blockBytes(kCheckBlock, 1), Bytes(4, 0xFF));
 }
 
+TEST_P(WriteWorkflowTest, RefusedOrSilentCheckPatternFailsTheWrite) {
+    auto b = readyToWrite();
+    for (const TagAnswer answer : {TagAnswer::Failed, TagAnswer::NoAnswer}) {
+        SCOPED_TRACE(static_cast<int>(answer));
+        const std::size_t before = b->statusHistory().size();
+        b->tag->injectFault(TagOperationKind::Write, answer, kCheckBlock, 1);
+        b->write(b->header() + R"(:[
+            {"name": "nfc_data_addr_dc_dali_setting", "data": [{"propName": "max_level", "value": 202}]}])");
+        const auto history = b->statusHistory();
+        const std::vector<std::string> run(history.begin() + static_cast<std::ptrdiff_t>(before),
+                                           history.end());
+        EXPECT_THAT(run, Contains("Write failed"));
+        EXPECT_THAT(run, ::testing::Not(Contains("Write completed")));
+        EXPECT_EQ(b->page->snapshot().mErrorTips, "Write failed: Write failed");
+        EXPECT_EQ(b->valueOf("nfc_data_addr_dc_dali_setting", "max_level"), 202U); // the area itself was
+        if (GetParam() == ReaderMode::NFC) {
+            b->nfc->waitIdle();
+            const auto ending = b->nfc->currentSession()->ending();
+            ASSERT_TRUE(ending.has_value());
+            EXPECT_NE(ending->reason, SheetEnding::Reason::Success);
+        } else {
+            EXPECT_TRUE(b->waitForStatus("Waiting to write..."));
+        }
+        b->startWrite();
+    }
+}
+
 TEST_P(WriteWorkflowTest, HeaderMustMatchTheDriver) {
     auto b = readyToWrite();
     const Bytes before = b->tag->memory();
@@ -105,14 +132,29 @@ TEST_P(WriteWorkflowTest, HeaderMustMatchTheDriver) {
     EXPECT_EQ(b->tag->memory(), before);
 }
 
-TEST_P(WriteWorkflowTest, MalformedRequestsAreRefusedBeforeTheTag) {
+TEST_P(WriteWorkflowTest, MalformedRequestsAreRefusedBeforeTheTagAndLeaveNobodyWaiting) {
     auto b = readyToWrite();
     const Bytes before = b->tag->memory();
     LogCapture log;
     for (const std::string& data : {b->header(), std::string("17:[]"), std::string(":[]"),
                                     b->header() + ":{}", b->header() + R"(:[{"name": "x"}])"}) {
+        SCOPED_TRACE(data);
         b->write(data);
-        EXPECT_EQ(b->page->snapshot().mErrorTips, "Write failed: Data incorrect format") << data;
+        EXPECT_EQ(b->page->snapshot().mStatusTips, "Write failed");
+        EXPECT_EQ(b->page->snapshot().mErrorTips, "Write failed: Data incorrect format");
+        EXPECT_EQ(b->page->snapshot().mScanWorkStatus, RunStatus::PAUSE_STATUS);
+        if (GetParam() == ReaderMode::NFC) {
+            b->nfc->waitIdle();
+            const auto ending = b->nfc->currentSession()->ending();
+            ASSERT_TRUE(ending.has_value());
+            EXPECT_EQ(ending->message, "Data incorrect format");
+        } else {
+            // The waiting popup closes after the delayed ending, and its Cancel works again.
+            EXPECT_TRUE(b->page->waitForState(
+                [](const WorkPageState& s) { return !s.mShowBLEOperatePopup && !s.mDisableCancel; },
+                kWaitLimit));
+        }
+        b->startWrite();
     }
     EXPECT_EQ(log.count("Wrint data is incorrect format"), 5);
     EXPECT_EQ(b->tag->memory(), before);
@@ -125,6 +167,11 @@ TEST(WriteWorkflowEdgeTest, UnreadableIdentificationWithMinusOneHeader) {
     b.read();
     b.startWrite();
     b.tag->injectFault(TagOperationKind::Read, TagAnswer::Failed, 0); // the identification block
+    // One sign at most: "+-1" is no number, so it matches nothing.
+    b.write("+-1,-1:[]");
+    EXPECT_EQ(b.page->snapshot().mErrorTips, "Write failed: Driver subtype is not match.");
+    EXPECT_TRUE(b.waitForStatus("Waiting to write..."));
+    b.startWrite();
     b.write("-1,-1:[]");
     EXPECT_EQ(b.page->snapshot().mErrorTips, "Write failed: Read necessary data is failed");
     EXPECT_TRUE(b.waitForStatus("Waiting to write..."));
@@ -136,9 +183,14 @@ TEST(WriteWorkflowEdgeTest, BluetoothWriteModeTellsThePageEachTurn) {
     b.connectReader();
     b.read();
     b.startWrite();
-    // The page does not answer: the loop says "WRITE_EVENT" again on the next turns.
+    // The page does not answer: the loop says "WRITE_EVENT" again on each later turn, once.
     const auto writeEvents = [&] { return b.countEvents(kWriteEventPayload); };
-    EXPECT_TRUE(b.waitForEvents([&] { return writeEvents() >= 3; }));
+    EXPECT_TRUE(b.waitForEvents([&] { return writeEvents() >= 4; }));
+    const auto times = b.eventTimes(kWriteEventPayload);
+    ASSERT_GE(times.size(), 4U);
+    for (std::size_t i = 2; i < times.size(); ++i) { // the first came with the request
+        EXPECT_GE(times[i] - times[i - 1], WorkBench::defaultTiming().scanLoopPeriod) << i;
+    }
     b.write(b.header() + ":[]"); // pauses the loop
     EXPECT_EQ(b.page->snapshot().mScanWorkStatus, RunStatus::PAUSE_STATUS);
     const int count = writeEvents();
