@@ -118,9 +118,51 @@ TEST(WriteCommandTest, ValuesFileOverBluetooth) {
                                            {"propName": "hold_time", "value": 300}]}])";
     const ProcessResult run = wynfc("write --json --values " + values.string());
     ASSERT_EQ(run.status, 0) << run.err;
-    const json outcome = run.jsonLines().back();
+    const auto lines = run.jsonLines();
+    ASSERT_FALSE(lines.empty());
+    const json outcome = lines.back();
     EXPECT_EQ(outcome["status"], "Write completed");
     EXPECT_EQ(outcome["verified"], true);
+}
+
+TEST(WriteCommandTest, EachIntegerTypeTakesItsWholeRange) {
+    // Largest values first, then the smallest (an int also takes negatives, as two's complement).
+    for (const std::string& values :
+         {std::string(" --set nfc_data_addr_dc_dali_setting.max_level=255"
+                      " --set nfc_data_addr_dc_corridor.hold_time=65535"
+                      " --set nfc_data_addr_dc_dali_addressing.random_address=16777215"
+                      " --set nfc_data_addr_dc_diagnostics_set.lamp_on_time=4294967295"),
+          std::string(" --set nfc_data_addr_dc_dali_setting.max_level=0"
+                      " --set nfc_data_addr_dc_corridor.hold_time=0"
+                      " --set nfc_data_addr_dc_dali_addressing.random_address=0"
+                      " --set nfc_data_addr_dc_diagnostics_set.lamp_on_time=-2147483648")}) {
+        const ProcessResult run = wynfc("write --reader sim-nfc" + values);
+        EXPECT_EQ(run.status, 0) << values << "\n" << run.out << run.err;
+        EXPECT_THAT(run.out, HasSubstr("Verified: 4 value(s) in 4 area(s) read back as written.")) << values;
+    }
+}
+
+TEST(WriteCommandTest, AWriteThatFailsAfterAGoodReadExitsOne) {
+    // The image ends after the areas a read shows: the check block (255) cannot be written.
+    json image = json::parse(readAll(kSamples + "full_feature.json"));
+    std::istringstream blocks(image["memory"].get<std::string>());
+    std::string memory;
+    std::string block;
+    for (int i = 0; i < 128 && blocks >> block; ++i) {
+        memory += (i == 0 ? "" : " ") + block;
+    }
+    image["blockCount"] = 128;
+    image["memory"] = memory;
+    const auto cut = scratch("cut_short.json");
+    std::ofstream(cut) << image.dump();
+
+    for (const char* options : {"--reader sim-nfc", "--reader sim-ble", "--reader sim-nfc --no-verify",
+                                "--reader sim-ble --no-verify"}) {
+        const ProcessResult run = wynfc(std::string("write ") + options + " --tag " + cut.string() +
+                                        " --set nfc_data_addr_dc_dali_setting.max_level=200");
+        EXPECT_EQ(run.status, 1) << options << "\n" << run.out << run.err;
+        EXPECT_THAT(run.out, HasSubstr("Status: Write failed")) << options;
+    }
 }
 
 TEST(WriteCommandTest, UnsupportedDriverIsNotWritten) {
@@ -136,7 +178,15 @@ TEST(WriteCommandTest, UnsupportedDriverIsNotWritten) {
 TEST(CommandLineTest, BadInputIsRefusedWithOneClearLine) {
     const std::pair<std::string, std::string> cases[] = {
         {"write --set nfc_data_addr_dc_dali_setting.max_level", "expected AREA.ITEM[.BIT]=VALUE"},
-        {"write --set nfc_data_addr_dc_dali_setting.max_level=300", "outside 0 to 255"},
+        // One past each end of each integer type.
+        {"write --set nfc_data_addr_dc_dali_setting.max_level=256", "outside 0 to 255"},
+        {"write --set nfc_data_addr_dc_dali_setting.max_level=-1", "outside 0 to 255"},
+        {"write --set nfc_data_addr_dc_corridor.hold_time=65536", "outside 0 to 65535"},
+        {"write --set nfc_data_addr_dc_dali_addressing.random_address=16777216", "outside 0 to 16777215"},
+        {"write --set nfc_data_addr_dc_diagnostics_set.lamp_on_time=4294967296",
+         "outside -2147483648 to 4294967295"},
+        {"write --set nfc_data_addr_dc_diagnostics_set.lamp_on_time=-2147483649",
+         "outside -2147483648 to 4294967295"},
         {"write --set nfc_data_addr_dc_dali_setting.nothing=3", "has no item \"nothing\""},
         {"write --set nfc_data_addr_dc_aoc.aoc_config.aoc_enable=2", "a bit is 0 or 1"},
         {"read --tag /missing/tag.json", "/missing/tag.json"},
