@@ -45,6 +45,7 @@ TEST(BluetoothManager, WritesOnlyOverTheConnectionAndDisconnectsAtOnce) {
     bench.manager().disconnect(); // from off the main queue
     EXPECT_FALSE(bench.manager().isConnected.get());
     bench.loop.waitIdle();
+    ASSERT_FALSE(bench.receivers->statuses().empty());
     EXPECT_EQ(bench.receivers->statuses().back(), BLEStatusEnum::DISCONNECTED);
     EXPECT_FALSE(bench.feig->isConnected());
     // Every assignment is announced: disconnect's own, then the platform's report's.
@@ -83,6 +84,7 @@ TEST(BluetoothManager, EveryConnectionIsAnnouncedAndAnotherReadersEndLeavesTheLi
     // The first reader's link ends: reported, but the connection to the second stays.
     (found[0]->identifier() == bench.feig->identifier() ? *bench.feig : *second).disconnect();
     bench.loop.waitIdle();
+    ASSERT_FALSE(bench.receivers->statuses().empty());
     EXPECT_EQ(bench.receivers->statuses().back(), BLEStatusEnum::DISCONNECTED);
     EXPECT_EQ(bench.manager().connectedPeripheral(), found[1]);
     EXPECT_TRUE(bench.manager().isConnected.get());
@@ -107,6 +109,7 @@ TEST(BluetoothManager, BluetoothOffWhileConnectedReportsPowerOffThenOneDisconnec
 
     bench.radio.powerOn();
     bench.loop.waitIdle();
+    ASSERT_FALSE(bench.receivers->statuses().empty());
     EXPECT_EQ(bench.receivers->statuses().back(), BLEStatusEnum::POWERON);
     EXPECT_EQ(bench.manager().discoveredPeripherals.get().size(), 1u);
 }

@@ -229,12 +229,14 @@ TEST_F(NfcReaderTest, ALostConnectionOrAFailedConnectIsAReadError) {
     connectTag();
     ASSERT_TRUE(service->endSession({NfcError::kTagConnectionLost, "Tag connection lost"}));
     service->waitIdle();
+    ASSERT_FALSE(receiver->events().empty());
     EXPECT_EQ(receiver->events().back(), "READ_ERROR (error): Tag connection lost");
     EXPECT_EQ(reader->readByName(kCorridor).data, kInvalid);
 
     service->failNextConnect({NfcError::kTagResponseError, "Tag response error"});
     reader->startScan(receiver, false);
     service->waitIdle();
+    ASSERT_FALSE(receiver->events().empty());
     EXPECT_EQ(receiver->events().back(), "READ_ERROR (error): Tag response error");
     EXPECT_EQ(ending(), "failure: Tag response error");
 }
