@@ -211,7 +211,7 @@ TEST(CommandLineTest, AreasVersionAndDecode) {
     const ProcessResult areas = wynfc("areas --json");
     ASSERT_EQ(areas.status, 0);
     const json list = json::parse(areas.out);
-    EXPECT_EQ(list.size(), 29U);
+    ASSERT_EQ(list.size(), 29U);
     EXPECT_EQ(list[0]["name"], "nfc_data_addr_dc_product_identification");
 
     const ProcessResult version = wynfc("version");

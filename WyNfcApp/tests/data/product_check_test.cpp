@@ -96,6 +96,11 @@ TEST_F(ProductCheckTest, NegativeCodesNeverMatch) {
     const std::string id = identification({{"device_type", -1}, {"device_sub_type", -1}});
     EXPECT_EQ(handlerAnswering(ResultObj::ok({}, id), table)->checkProductSupported().error,
               ErrorCode::ERROR);
+    // A tag's codes are never negative; asked for -1 itself, the table's -1 still matches nothing.
+    const auto decoded = decodeProductFeature(table);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_FALSE(decoded->supportsDeviceType(-1));
+    EXPECT_FALSE(decoded->supportsDeviceSubType(-1));
 }
 
 TEST_F(ProductCheckTest, LaterDuplicateWinsForIdsEitherMatchesForSupport) {
@@ -152,6 +157,7 @@ TEST_F(ProductCheckTest, ProductTableDecoding) {
     auto decoded =
         decodeProductFeature(R"({"name": "t", "data": [)" + product(5, 9, R"(, "chip_model": "X1")") + "]}");
     ASSERT_TRUE(decoded.has_value());
+    ASSERT_EQ(decoded->data.size(), 1U);
     EXPECT_EQ(decoded->data[0].chip_model, "X1");
     EXPECT_FALSE(decoded->data[0].gtin.has_value());
     EXPECT_FALSE(
@@ -175,6 +181,7 @@ TEST(JsonRecordsTest, ValueItemsUseTheLowerCaseArrayKey) {
         R"([{"arrayValue":"0x01,","dataType":"array","name":"a","value":0},{"dataType":"label","name":"b"},)"
         R"({"arrayvalue":"x","dataType":"int","name":"c","value":-1}])");
     ASSERT_TRUE(items.has_value());
+    ASSERT_EQ(items->size(), 3U);
     EXPECT_FALSE((*items)[0].arrayvalue.has_value());
     EXPECT_EQ((*items)[1].value, 0U);
     EXPECT_EQ((*items)[2].arrayvalue, "x");
@@ -189,6 +196,7 @@ TEST(JsonRecordsTest, WriteValuesRoundTripToTheMergeInput) {
         R"([{"name":"area","data":[{"propName":"OUT.A","value":7,"bitValue":1},{"propName":"g","value":0,"arrayValue":"12"}]}])",
         &error);
     ASSERT_TRUE(areas.has_value()) << error;
+    ASSERT_EQ(areas->size(), 1U);
     EXPECT_EQ(
         encodePropJsonList((*areas)[0].data),
         R"([{"bitValue":1,"propName":"OUT.A","value":7},{"arrayValue":"12","propName":"g","value":0}])");

@@ -210,6 +210,7 @@ TEST_F(SimulatedTagReader, TagsTogetherOfEveryKindAndPollingThatPausesUntilResta
     begin();
     EXPECT_EQ(delegate_->events(), (Events{"active", "detected 6"}));
     const auto detected = delegate_->detected();
+    ASSERT_EQ(detected.size(), 6u);
     EXPECT_TRUE(asIso15693Tag(detected[1]) && !asIso15693Tag(detected[2]) && asFeliCaTag(detected[2]) &&
                 asIso7816Tag(detected[3]) && asMifareTag(detected[4]));
     EXPECT_EQ(detected[5]->kind(), TagKind::Other);
