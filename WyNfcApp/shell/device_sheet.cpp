@@ -29,12 +29,16 @@ DeviceSheet::DeviceSheet(Actions actions)
     mTitle.add_css_class("sheet-title");
     mTitle.set_xalign(0);
     mSearching.set_text("Looking for readers nearby. Switch the reader on and keep it close.");
+    mChoose.set_text("Choose your reader to connect to it; a checkmark shows the one connected.");
+    mChoose.add_css_class("hint");
+    mChoose.set_xalign(0);
+    mChoose.set_wrap(true);
     mSearching.add_css_class("hint");
     mSearching.set_xalign(0);
     mSearching.set_wrap(true);
     mList.set_selection_mode(Gtk::SelectionMode::NONE);
     mList.set_activate_on_single_click(true);
-    mList.add_css_class("boxed-list");
+    mList.add_css_class("devices");
     mList.signal_row_activated().connect([this](Gtk::ListBoxRow* row) { activateRow(row->get_index()); });
     auto* scroll = Gtk::make_managed<Gtk::ScrolledWindow>();
     scroll->set_policy(Gtk::PolicyType::NEVER, Gtk::PolicyType::AUTOMATIC);
@@ -42,6 +46,7 @@ DeviceSheet::DeviceSheet(Actions actions)
     scroll->set_child(mList);
     mPrompt.add_css_class("prompt");
     mPrompt.set_wrap(true);
+    mPrompt.set_xalign(0);
     mCancel.add_css_class("sheet-button");
     mCancel.add_css_class("sheet-cancel");
     mOk.add_css_class("sheet-button");
@@ -52,9 +57,10 @@ DeviceSheet::DeviceSheet(Actions actions)
     mButtons.append(mCancel);
     mButtons.append(mOk);
     mPanel.append(mTitle);
-    mPanel.append(mSearching);
-    mPanel.append(*scroll);
     mPanel.append(mPrompt);
+    mPanel.append(mSearching);
+    mPanel.append(mChoose);
+    mPanel.append(*scroll);
     mPanel.append(mButtons);
     append(mPanel);
 }
@@ -92,13 +98,15 @@ void DeviceSheet::show(const std::vector<std::shared_ptr<Peripheral>>& periphera
         mPeripherals = peripherals;
         mRows = rows;
     }
-    mSearching.set_visible(peripherals.empty());
+    const bool prompting = state.mShowBLEUnAuth || state.mShowBLEDisable;
+    mSearching.set_visible(peripherals.empty() && !prompting);
+    mChoose.set_visible(!peripherals.empty());
     if (state.mShowBLEUnAuth) {
         mPrompt.set_text("Please grant Bluetooth access to App.");
     } else if (state.mShowBLEDisable) {
         mPrompt.set_text("Please enable Bluetooth.");
     }
-    mPrompt.set_visible(state.mShowBLEUnAuth || state.mShowBLEDisable);
+    mPrompt.set_visible(prompting);
     if (isConnected) {
         mOk.add_css_class("connected");
     } else {

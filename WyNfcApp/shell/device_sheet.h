@@ -43,6 +43,7 @@ private:
     Gtk::Box mPanel{Gtk::Orientation::VERTICAL, 14};
     Gtk::Label mTitle;
     Gtk::Label mSearching;
+    Gtk::Label mChoose;
     Gtk::ListBox mList;
     Gtk::Label mPrompt;
     Gtk::Box mButtons{Gtk::Orientation::HORIZONTAL, 12};

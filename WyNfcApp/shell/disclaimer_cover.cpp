@@ -8,6 +8,7 @@ DisclaimerCover::DisclaimerCover(std::shared_ptr<UserDefaults> userDefaults)
     : CoverPanel(kDisclaimerTitle, 64, 0.75), mUserDefaults(std::move(userDefaults)) {
     mBody.set_text(kDisclaimerBody);
     mBody.set_wrap(true);
+    mBody.add_css_class("cover-body");
     mBody.set_xalign(0);
     mAgree.add_css_class("agree");
     mAgree.set_halign(Gtk::Align::CENTER);

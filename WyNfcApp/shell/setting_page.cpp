@@ -29,6 +29,7 @@ SettingPage::SettingPage(const ShellContext& context, Gtk::Overlay& covers)
 
     mPolicyBody.set_text(kPolicyBody);
     mPolicyBody.set_wrap(true);
+    mPolicyBody.add_css_class("cover-body");
     mPolicyBody.set_xalign(0);
     mPolicyBody.set_selectable(true);
     mPolicyBody.set_margin(8);

@@ -37,6 +37,8 @@ button.agree:hover { background-color: rgba(232, 64, 38, 0.08); }
 button.alert-button { background-image: none; background-color: transparent; border: none; box-shadow: none;
                       color: rgb(10, 89, 247); font-weight: bold; min-width: 96px; }
 button.alert-button:hover { background-color: rgba(10, 89, 247, 0.08); }
+button.alert-button:disabled { color: #b8b8bd; }
+.cover-body { font-size: 12pt; }
 
 /* Waiting popup and status line */
 .status-line { border-radius: 8px; padding: 8px 12px; font-weight: bold; }
@@ -49,8 +51,11 @@ progressbar.bar-progress progress { border-radius: 10px; border: none; margin: 0
 progressbar.bar-progress text { font-weight: bold; color: #1c1c1e; }
 
 /* Device sheet */
-.device-row { padding: 10px 12px; font-weight: bold; }
-.checkmark { color: rgb(10, 89, 247); font-weight: bold; }
+list.devices { background-color: transparent; }
+list.devices row { background-color: rgb(238, 238, 238); border-radius: 12px; margin-bottom: 8px; }
+list.devices row:hover { background-color: rgb(226, 226, 230); }
+.device-row { padding: 12px 16px; font-weight: bold; font-size: 13pt; }
+.checkmark { color: rgb(10, 89, 247); font-weight: bold; font-size: 16pt; }
 .prompt { color: rgb(232, 64, 38); font-weight: bold; }
 button.sheet-button { background-image: none; border: none; box-shadow: none; font-weight: bold;
                       border-radius: 10px; padding: 8px 24px; }
