@@ -155,6 +155,36 @@ TEST(PageRequestsTest, ARequestWakesTheScanLoopAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - asked, timing.scanLoopPeriod / 2);
 }
 
+TEST(PageRequestsTest, LeavingThePage) {
+    WorkBench b(ReaderMode::BLE);
+    b.open();
+    b.connectReader();
+    b.tabs->showTab.set(false);
+    LogCapture log;
+    b.post("HIDE_APP:");
+    EXPECT_TRUE(b.page->snapshot().mExitPage);
+    EXPECT_EQ(b.dismissed, 1);
+    EXPECT_TRUE(b.tabs->showTab.get());
+    EXPECT_FALSE(b.page->bluetoothManager()->isConnected.get());
+    b.main->waitIdle();
+    // The disconnection that follows does not reopen the device sheet.
+    EXPECT_FALSE(b.page->snapshot().mShowBLE);
+    EXPECT_TRUE(log.waitFor("------STOP scan------", kWaitLimit));
+    b.close();
+    EXPECT_EQ(log.count("------STOP scan------"), 1);
+}
+
+TEST(PageRequestsTest, DeviceSheetCancelLeavesWithoutExitFlag) {
+    WorkBench b(ReaderMode::BLE);
+    b.open();
+    b.connectReader();
+    b.main->sync([&] { b.page->deviceSheetCancel(); });
+    b.main->waitIdle();
+    EXPECT_EQ(b.dismissed, 1);
+    EXPECT_EQ(b.page->snapshot().mScanWorkStatus, RunStatus::STOP_STATUS);
+    EXPECT_FALSE(b.page->snapshot().mExitPage);
+}
+
 TEST(PageRequestsTest, LeavingMidReadStopsTheScanLoopForGood) {
     Timing timing = WorkBench::defaultTiming();
     timing.countdownTick = Millis{20}; // the read goes on without its reader, and times out
