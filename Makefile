@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build bootstrap asan tsan clang format clean
+.PHONY: run run-headless test build bootstrap asan tsan clang format clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -13,9 +13,21 @@ build: bootstrap
 
 WYNFC = build/$(PRESET)/WyNfcApp/wynfc
 
-# The main job on the built-in simulated driver: read the full-feature sample through the
-# simulated Bluetooth reader, then change a few settings and check that they read back.
+APP = build/$(PRESET)/WyNfcApp/WyNfcApp
+
+# The main job on the built-in simulated driver. On a desktop (a display is set): the
+# application's window on the simulated driver. Without one: read the full-feature sample
+# through the simulated Bluetooth reader, then change a few settings and check that they
+# read back.
 run: build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -x $(APP) ]; then \
+	    $(APP) --simulate; \
+	else \
+	    $(MAKE) --no-print-directory run-headless && \
+	    echo "No display here: on a desktop, 'make run' (or $(APP) --simulate) opens the window."; \
+	fi
+
+run-headless: build
 	@$(WYNFC) read
 	@echo
 	@$(WYNFC) write \
