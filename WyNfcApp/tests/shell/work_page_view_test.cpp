@@ -159,3 +159,53 @@ TEST_F(WorkPageViewTest, AWriteWithoutAReadShowsTheFailedToWriteAlert) {
 
 } // namespace
 } // namespace wynfc::shell::test
+
+namespace wynfc::shell::test {
+namespace {
+
+TEST_F(WorkPageViewTest, ThePageStaysInItsBoxAndGetsItsReaderTypeOnEveryLoad) {
+    WorkPageView& view = openPage(ReaderMode::NFC);
+    const std::string page = pageEval("location.href").value_or("");
+    ASSERT_EQ(page.rfind("file://", 0), 0U) << page;
+
+    // No way out of the resources folder, nor onto the network.
+    pageEval("location.href = 'file:///etc/hostname'; true");
+    pageEval("location.href = 'http://127.0.0.1:1/'; true");
+    settle();
+    EXPECT_EQ(pageEval("location.href"), page);
+    EXPECT_FALSE(view.webView().isAllowedAddress("file:///etc/hostname"));
+    EXPECT_FALSE(view.webView().isAllowedAddress(page + "/../../../etc/hostname"));
+    EXPECT_FALSE(view.webView().isAllowedAddress("https://example.org/"));
+    EXPECT_TRUE(view.webView().isAllowedAddress(page));
+    pageEval("window.fetchResult = 'pending'; fetch('http://127.0.0.1:9/').then(() => window.fetchResult = "
+             "'reached', () => window.fetchResult = 'refused'); true");
+    EXPECT_TRUE(waitForPage("window.fetchResult === 'refused'"));
+
+    // Bodies that are not text, and texts without a method, get no answer and break nothing.
+    pageEval("window.webkit.messageHandlers.requestNativeAsync.postMessage(42); "
+             "window.webkit.messageHandlers.requestNativeAsync.postMessage({a: 1}); "
+             "window.webkit.messageHandlers.requestNativeAsync.postMessage('no colon'); true");
+    settle();
+    EXPECT_EQ(view.page()->snapshot().mRunsEnded, 0);
+
+    // A reload starts a new page, which is told the reader type again.
+    pageEval("window.marker = 1; location.reload(); true");
+    ASSERT_TRUE(waitForPage("window.marker === undefined && window.readerType === 'NFC'"));
+}
+
+TEST(AppOptions, TakesItsOwnAndLeavesGtksOptions) {
+    std::vector<std::string> arguments{"WyNfcApp", "--simulate=driver.json", "--gapplication-service",
+                                       "--save", "out.json"};
+    const AppOptions options = takeAppOptions(arguments);
+    EXPECT_EQ(options.simulateImage, std::filesystem::path("driver.json"));
+    EXPECT_EQ(options.saveFile, std::filesystem::path("out.json"));
+    EXPECT_EQ(arguments, (std::vector<std::string>{"WyNfcApp", "--gapplication-service"}));
+
+    std::vector<std::string> missing{"WyNfcApp", "--save"};
+    EXPECT_THROW(takeAppOptions(missing), UsageError);
+    std::vector<std::string> empty{"WyNfcApp", "--simulate="};
+    EXPECT_THROW(takeAppOptions(empty), UsageError);
+}
+
+} // namespace
+} // namespace wynfc::shell::test
