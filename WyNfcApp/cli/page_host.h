@@ -2,8 +2,8 @@
 
 #include "cli/cli_options.h"
 #include "platform/bundle.h"
+#include "platform/linux/glib_main_loop_thread.h"
 #include "platform/published.h"
-#include "platform/sim/event_loop.h"
 #include "platform/sim/recording_web_view_host.h"
 #include "platform/sim/simulated_feig_reader.h"
 #include "platform/sim/simulated_radio.h"
@@ -70,7 +70,10 @@ private:
     Timing mTiming;
     std::shared_ptr<VirtualTag> mTag;
     ReaderChoice mReader;
-    std::shared_ptr<EventLoop> mMain = std::make_shared<EventLoop>();
+    // The real GLib main loop, on a thread of its own; the caller's thread drives the page as a
+    // worker would.
+    GLibMainLoopThread mMainLoop;
+    std::shared_ptr<GLibMainQueue> mMain = mMainLoop.queue();
     std::shared_ptr<SimulatedTagReaderService> mNfc = std::make_shared<SimulatedTagReaderService>();
     SimulatedRadio mRadio;
     std::shared_ptr<SimulatedFeigReader> mFeig;
