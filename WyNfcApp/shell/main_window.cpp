@@ -10,7 +10,16 @@ MainWindow::MainWindow(ShellContext& context, const std::string& title)
     mOverlay.set_child(mContent);
     mOverlay.add_overlay(mDisclaimer);
     set_child(mOverlay);
+    // While a cover is up, nothing beneath it can be reached: not by the pointer (the cover
+    // takes it) and not by the keyboard.
+    for (Gtk::Widget* child = mOverlay.get_first_child(); child != nullptr;
+         child = child->get_next_sibling()) {
+        if (child != &mContent) {
+            child->property_visible().signal_changed().connect([this] { updateCovered(); });
+        }
+    }
     mDisclaimer.showIfNotAgreed();
+    updateCovered();
     // Leaving with a work page open ends its page the way its close request would.
     signal_close_request().connect(
         [this] {
@@ -22,6 +31,15 @@ MainWindow::MainWindow(ShellContext& context, const std::string& title)
 
 MainWindow::~MainWindow() {
     mOverlay.remove_overlay(mDisclaimer);
+}
+
+void MainWindow::updateCovered() {
+    bool covered = false;
+    for (Gtk::Widget* child = mOverlay.get_first_child(); child != nullptr;
+         child = child->get_next_sibling()) {
+        covered = covered || (child != &mContent && child->get_visible());
+    }
+    mContent.set_can_focus(!covered);
 }
 
 } // namespace wynfc::shell

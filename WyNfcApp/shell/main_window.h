@@ -18,6 +18,8 @@ public:
     DisclaimerCover& disclaimer() { return mDisclaimer; }
 
 private:
+    void updateCovered();
+
     // Declared first: the views below put their covers into it and take them out again.
     Gtk::Overlay mOverlay;
     ContentView mContent;

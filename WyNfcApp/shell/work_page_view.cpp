@@ -150,6 +150,11 @@ void WorkPageView::redraw() {
     }
     mErrorTipsAlert.set_visible(state.mShowErrorTipsPopup);
     mConnectedAlert.set_visible(state.mShowingPopover);
+    // The page beneath a popup or sheet takes no keys (the layers above take the pointer).
+    if (Gtk::Widget* page = get_child()) {
+        page->set_can_focus(!(state.mShowBLEOperatePopup || state.mShowBLE || state.mShowErrorTipsPopup ||
+                              state.mShowingPopover));
+    }
 }
 
 } // namespace wynfc::shell

@@ -56,11 +56,13 @@ TEST_F(AppShell, DisclaimerShowsUntilAgreedAndOnlyAgreeClosesIt) {
     EXPECT_EQ(cover.get_width(), mWindow->get_width());
     EXPECT_EQ(cover.get_height(), mWindow->get_height());
     EXPECT_EQ(cover.agreeButton().get_label(), "Agree");
+    EXPECT_FALSE(content().get_can_focus()) << "the keyboard cannot reach the pages beneath";
     EXPECT_FALSE(mContext.userDefaults->boolForKey("agree"));
 
     ASSERT_TRUE(press(cover.agreeButton()));
     settle();
     EXPECT_FALSE(cover.get_visible());
+    EXPECT_TRUE(content().get_can_focus());
     EXPECT_NE(fileText(mHome / "config" / "wynfc" / "settings.ini").find("agree=true"), std::string::npos);
 
     // The next start remembers.

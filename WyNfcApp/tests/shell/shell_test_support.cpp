@@ -93,27 +93,34 @@ void GuiTest::settle() {
 
 std::filesystem::path GuiTest::screenshot(Gtk::Widget& widget, const std::string& name) {
     GtkWidget* root = GTK_WIDGET(gtk_widget_get_root(widget.gobj()));
-    // What the window shows once it has painted the latest changes.
-    if (GdkFrameClock* clock = gtk_widget_get_frame_clock(root)) {
-        bool painted = false;
-        const gulong handler = g_signal_connect(
-            clock, "after-paint",
-            G_CALLBACK(+[](GdkFrameClock*, gpointer flag) { *static_cast<bool*>(flag) = true; }), &painted);
-        gtk_widget_queue_draw(root);
-        runUntil([&] { return painted; }, Millis{5000});
-        g_signal_handler_disconnect(clock, handler);
-    }
-    const auto folder = std::filesystem::path(WYNFC_SCREENSHOT_DIR);
-    std::filesystem::create_directories(folder);
-    const auto file = folder / (name + ".png");
+    EXPECT_TRUE(runUntil([&] { return gtk_widget_get_mapped(root) && gtk_widget_get_width(root) > 0; }))
+        << name << ": the window is not on screen";
     const int width = gtk_widget_get_width(root);
     const int height = gtk_widget_get_height(root);
-    GdkPaintable* paintable = gtk_widget_paintable_new(root);
-    GtkSnapshot* snapshot = gtk_snapshot_new();
-    gdk_paintable_snapshot(paintable, GDK_SNAPSHOT(snapshot), width, height);
-    GskRenderNode* node = gtk_snapshot_free_to_node(snapshot);
+    // What the window shows once it has painted the latest changes; a widget that has just
+    // changed may have no picture until its next frame.
+    GskRenderNode* node = nullptr;
+    for (int frame = 0; frame < 5 && node == nullptr; ++frame) {
+        if (GdkFrameClock* clock = gtk_widget_get_frame_clock(root)) {
+            bool painted = false;
+            const gulong handler = g_signal_connect(
+                clock, "after-paint",
+                G_CALLBACK(+[](GdkFrameClock*, gpointer flag) { *static_cast<bool*>(flag) = true; }),
+                &painted);
+            gtk_widget_queue_draw(root);
+            runUntil([&] { return painted; }, Millis{5000});
+            g_signal_handler_disconnect(clock, handler);
+        }
+        GdkPaintable* paintable = gtk_widget_paintable_new(root);
+        GtkSnapshot* snapshot = gtk_snapshot_new();
+        gdk_paintable_snapshot(paintable, GDK_SNAPSHOT(snapshot), width, height);
+        node = gtk_snapshot_free_to_node(snapshot);
+        g_object_unref(paintable);
+    }
     EXPECT_NE(node, nullptr) << "nothing drawn for " << name;
+    const auto file = std::filesystem::path(WYNFC_SCREENSHOT_DIR) / (name + ".png");
     if (node != nullptr) {
+        std::filesystem::create_directories(file.parent_path());
         GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(root));
         const graphene_rect_t bounds =
             GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
@@ -122,7 +129,6 @@ std::filesystem::path GuiTest::screenshot(Gtk::Widget& widget, const std::string
         g_object_unref(texture);
         gsk_render_node_unref(node);
     }
-    g_object_unref(paintable);
     return file;
 }
 
