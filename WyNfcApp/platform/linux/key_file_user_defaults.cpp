@@ -12,13 +12,6 @@ namespace {
 
 constexpr const char* kGroup = "Settings";
 
-// Names GKeyFile takes and reads back as they were written; it refuses others with a
-// critical warning, or (a line break) writes a file it can no longer parse.
-bool isKeyName(const std::string& key) {
-    return !key.empty() && g_utf8_validate(key.data(), static_cast<gssize>(key.size()), nullptr) &&
-           key.find_first_of("=[]\r\n") == std::string::npos && key.front() != ' ' && key.back() != ' ';
-}
-
 std::string takeMessage(GError* error) {
     std::string message = error->message;
     g_error_free(error);
@@ -67,9 +60,6 @@ KeyFileUserDefaults::KeyFileUserDefaults(std::filesystem::path file)
 KeyFileUserDefaults::~KeyFileUserDefaults() = default;
 
 bool KeyFileUserDefaults::boolForKey(const std::string& key) const {
-    if (!isKeyName(key)) {
-        return false;
-    }
     std::lock_guard lock(mutex_);
     GError* error = nullptr;
     const bool value = g_key_file_get_boolean(values_->values, kGroup, key.c_str(), &error) != FALSE;
@@ -86,10 +76,6 @@ bool KeyFileUserDefaults::boolForKey(const std::string& key) const {
 }
 
 void KeyFileUserDefaults::setBool(const std::string& key, bool value) {
-    if (!isKeyName(key)) {
-        logLine(kLogTag, "Not a setting name, not stored: \"" + key + "\"");
-        return;
-    }
     std::lock_guard lock(mutex_);
     g_key_file_set_boolean(values_->values, kGroup, key.c_str(), value ? TRUE : FALSE);
     const std::string folder = file_.parent_path().string();

@@ -86,45 +86,29 @@ TEST(GLibMainQueue, SyncWaitsFromWorkersAndRunsInlineOnTheLoop) {
     }));
 }
 
-TEST(GLibMainQueue, AfterQuitNothingRunsAndSyncReturnsFalse) {
-    GLibMainLoopThread loop;
-    GLibMainQueue& queue = *loop.queue();
-    std::atomic<int> ran{0};
-    std::promise<void> quitDone;
-    queue.async([&] {
-        queue.quit(); // from inside a task: the rest is dropped
-        EXPECT_FALSE(queue.sync([&] { ++ran; }));
-        ++ran;
-        quitDone.set_value();
-    });
-    queue.async([&] { ++ran; });
-    queue.after(Millis{1}, [&] { ++ran; });
-    quitDone.get_future().wait();
-    EXPECT_FALSE(queue.sync([&] { ++ran; }));
-    queue.async([&] { ++ran; });
-    queue.after(Millis{0}, [&] { ++ran; });
-    queue.waitIdle(); // returns at once on a queue that has quit
-    EXPECT_EQ(ran, 1);
-}
-
-TEST(GLibMainQueue, QuitReleasesACallerWaitingInSyncWithFalse) {
+TEST(GLibMainQueue, QuitDropsPendingWorkAndReleasesWaitingCallersWithFalse) {
     GLibMainLoopThread loop;
     GLibMainQueue& queue = *loop.queue();
     std::promise<void> blockerStarted;
     std::promise<void> releaseBlocker;
+    std::atomic<int> ran{0};
     queue.async([&, release = releaseBlocker.get_future().share()] {
         blockerStarted.set_value();
         release.wait();
+        EXPECT_FALSE(queue.sync([&] { ++ran; })); // inline on the main thread, after the quit
     });
     blockerStarted.get_future().wait();
+    queue.after(Millis{1}, [&] { ++ran; });
+    auto waiter = std::async(std::launch::async, [&] { return queue.sync([&] { ++ran; }); });
 
-    std::atomic<bool> queuedRan{false};
-    auto waiter = std::async(std::launch::async, [&] { return queue.sync([&] { queuedRan = true; }); });
     queue.quit();
     // The waiter wakes once its task is dropped, while the blocker still runs.
     EXPECT_FALSE(waiter.get());
     releaseBlocker.set_value();
-    EXPECT_FALSE(queuedRan);
+    EXPECT_FALSE(queue.sync([&] { ++ran; }));
+    queue.async([&] { ++ran; });
+    queue.waitIdle(); // at once on a queue that has quit
+    EXPECT_EQ(ran, 0);
 }
 
 TEST(GLibMainQueue, WaitIdleWaitsForRunningWorkAndDueTimersButNotLaterOnes) {
@@ -143,22 +127,6 @@ TEST(GLibMainQueue, WaitIdleWaitsForRunningWorkAndDueTimersButNotLaterOnes) {
     EXPECT_TRUE(dueTimerRan);
     EXPECT_TRUE(followOnRan);
     EXPECT_FALSE(laterTimerRan);
-}
-
-// A host without a thread for the loop runs it on its own thread, which becomes the main one.
-TEST(GLibMainQueue, RunsOnTheThreadThatCallsRunUntilQuit) {
-    auto queue = std::make_shared<GLibMainQueue>();
-    std::promise<bool> result;
-    std::thread worker([&] {
-        bool onMain = false;
-        const bool ran = queue->sync([&] { onMain = queue->isMainThread(); });
-        queue->quit();
-        result.set_value(ran && onMain && !queue->isMainThread());
-    });
-    queue->run();
-    EXPECT_TRUE(queue->isMainThread());
-    worker.join();
-    EXPECT_TRUE(result.get_future().get());
 }
 
 // The last owner of a queue may be one of its own tasks: run() then ends by itself.

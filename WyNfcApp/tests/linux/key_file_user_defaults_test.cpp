@@ -9,7 +9,6 @@
 namespace wynfc {
 namespace {
 
-using test::readFile;
 using test::writeFile;
 
 class KeyFileUserDefaultsTest : public ::testing::Test {
@@ -58,28 +57,6 @@ TEST_F(KeyFileUserDefaultsTest, ACorruptFileReadsAsNeverSetLogsOnceAndIsReplaced
     settings.setBool("agree", true);
     EXPECT_TRUE(KeyFileUserDefaults().boolForKey("agree"));
     EXPECT_EQ(log.lines().size(), 1U);
-}
-
-TEST_F(KeyFileUserDefaultsTest, AValueThatIsNotABooleanReadsAsNeverSetAndLeavesTheOthers) {
-    writeFile(settingsFile, "[Settings]\nagree=maybe\nother=true\n");
-    LogCapture log;
-    KeyFileUserDefaults settings;
-    EXPECT_FALSE(settings.boolForKey("agree"));
-    EXPECT_TRUE(settings.boolForKey("other"));
-    EXPECT_TRUE(log.contains("agree"));
-}
-
-// GKeyFile refuses such names with a critical warning, or writes a file it cannot read back.
-TEST_F(KeyFileUserDefaultsTest, NamesAKeyFileCannotHoldAreNotStored) {
-    LogCapture log;
-    KeyFileUserDefaults settings;
-    settings.setBool("agree", true);
-    for (const char* name : {"", "a=b", "[group]", "two\nlines", " padded"}) {
-        settings.setBool(name, true);
-        EXPECT_FALSE(settings.boolForKey(name)) << name;
-    }
-    EXPECT_EQ(log.count("Not a setting name"), 5);
-    EXPECT_EQ(readFile(settingsFile), "[Settings]\nagree=true\n");
 }
 
 } // namespace

@@ -1,11 +1,8 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -22,11 +19,7 @@ public:
         }
         path_ = pattern;
     }
-    ~TempDir() {
-        std::error_code error;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all, error);
-        std::filesystem::remove_all(path_, error);
-    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -52,11 +45,7 @@ public:
 
 private:
     void apply(const std::optional<std::string>& value) {
-        if (value) {
-            setenv(name_.c_str(), value->c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
+        value ? setenv(name_.c_str(), value->c_str(), 1) : unsetenv(name_.c_str());
     }
 
     std::string name_;
@@ -66,11 +55,6 @@ private:
 inline void writeFile(const std::filesystem::path& path, const std::string& text) {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::string readFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 } // namespace wynfc::test
