@@ -122,8 +122,8 @@ std::filesystem::path GuiTest::screenshot(Gtk::Widget& widget, const std::string
     if (node != nullptr) {
         std::filesystem::create_directories(file.parent_path());
         GskRenderer* renderer = gtk_native_get_renderer(gtk_widget_get_native(root));
-        const graphene_rect_t bounds =
-            GRAPHENE_RECT_INIT(0, 0, static_cast<float>(width), static_cast<float>(height));
+        graphene_rect_t bounds;
+        graphene_rect_init(&bounds, 0, 0, static_cast<float>(width), static_cast<float>(height));
         GdkTexture* texture = gsk_renderer_render_texture(renderer, node, &bounds);
         EXPECT_TRUE(gdk_texture_save_to_png(texture, file.c_str()));
         g_object_unref(texture);
