@@ -9,10 +9,12 @@ target_compile_options(wynfc_warnings INTERFACE
 # Log lines name source files by their path inside the repository.
 add_compile_options("-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
 
-# wynfc_add_tests(<name> DIR <dir> LIBS <libs...>)
-# One test program per layer, made of every *_test.cpp in DIR.
+# wynfc_add_tests(<name> DIR <dir> LIBS <libs...> [GUI])
+# One test program per layer, made of every *.cpp in DIR. With GUI the tests open windows:
+# every test case runs in a process of its own on a virtual X display of its own
+# (scripts/with-virtual-display), labelled `gui`, and may leave screenshots.
 function(wynfc_add_tests name)
-    cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI" "DIR" "LIBS" ${ARGN})
     if(NOT WYNFC_BUILD_TESTS)
         return()
     endif()
@@ -26,7 +28,15 @@ function(wynfc_add_tests name)
         WYNFC_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         WYNFC_BINARY_DIR="${PROJECT_BINARY_DIR}"
         WYNFC_RESOURCES_DIR="${PROJECT_SOURCE_DIR}/WyNfcApp/resources")
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+    if(ARG_GUI)
+        target_compile_definitions(${name} PRIVATE WYNFC_SCREENSHOT_DIR="${PROJECT_BINARY_DIR}/screenshots")
+        set_target_properties(${name} PROPERTIES
+            CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/scripts/with-virtual-display")
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                             PROPERTIES TIMEOUT 120 LABELS gui)
+    else()
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+    endif()
 endfunction()
 
 # wynfc_add_layer(<name> DIR <dir> [DEPS <targets...>])
@@ -47,27 +57,3 @@ function(wynfc_add_layer name)
     endif()
 endfunction()
 
-# wynfc_add_gui_tests(<name> DIR <dir> LIBS <libs...>)
-# Like wynfc_add_tests, for tests that open windows: every test case runs in a process of
-# its own on a virtual X display of its own (scripts/with-virtual-display), labelled `gui`.
-function(wynfc_add_gui_tests name)
-    cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
-    if(NOT WYNFC_BUILD_TESTS)
-        return()
-    endif()
-    file(GLOB sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp")
-    if(NOT sources)
-        return()
-    endif()
-    add_executable(${name} ${sources})
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} wynfc_warnings GTest::gmock GTest::gtest_main)
-    target_compile_definitions(${name} PRIVATE
-        WYNFC_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-        WYNFC_BINARY_DIR="${PROJECT_BINARY_DIR}"
-        WYNFC_RESOURCES_DIR="${PROJECT_SOURCE_DIR}/WyNfcApp/resources"
-        WYNFC_SCREENSHOT_DIR="${PROJECT_BINARY_DIR}/screenshots")
-    set_target_properties(${name} PROPERTIES
-        CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/scripts/with-virtual-display")
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                         PROPERTIES TIMEOUT 120 LABELS gui)
-endfunction()

@@ -6,16 +6,24 @@
 
 namespace wynfc::shell {
 
+void dressAsCover(Gtk::Box& cover, Gtk::Box& panel, int panelWidth) {
+    cover.add_css_class("cover-dim");
+    cover.set_hexpand(true);
+    cover.set_vexpand(true);
+    panel.add_css_class("cover-panel");
+    panel.set_vexpand(true);
+    if (panelWidth > 0) {
+        panel.set_halign(Gtk::Align::CENTER);
+        panel.set_valign(Gtk::Align::CENTER);
+        panel.set_size_request(panelWidth, -1);
+    } else {
+        panel.set_margin(24);
+    }
+    cover.append(panel);
+}
+
 AlertPanel::AlertPanel(const std::string& title, const std::string& message, std::vector<Action> actions)
     : Gtk::Box(Gtk::Orientation::VERTICAL) {
-    add_css_class("cover-dim");
-    set_hexpand(true);
-    set_vexpand(true);
-    mPanel.add_css_class("cover-panel");
-    mPanel.set_halign(Gtk::Align::CENTER);
-    mPanel.set_valign(Gtk::Align::CENTER);
-    mPanel.set_vexpand(true);
-    mPanel.set_size_request(320, -1);
     mTitle.set_text(title);
     mTitle.add_css_class("alert-title");
     mTitle.set_wrap(true);
@@ -34,7 +42,7 @@ AlertPanel::AlertPanel(const std::string& title, const std::string& message, std
     mPanel.append(mTitle);
     mPanel.append(mMessage);
     mPanel.append(mButtons);
-    append(mPanel);
+    dressAsCover(*this, mPanel, 320);
     setAccessibleName(*this, title);
 }
 

@@ -8,6 +8,11 @@
 
 namespace wynfc::shell {
 
+// Makes `cover` a dimmed layer over everything it lies on, which takes every click, holding
+// `panel` as a white card: centred and `panelWidth` wide, or with 0 filling the cover but for
+// a margin.
+void dressAsCover(Gtk::Box& cover, Gtk::Box& panel, int panelWidth);
+
 // An alert inside the window: a dimmed layer over everything, which takes every click,
 // with a small panel holding a title, a message and its buttons. Put it in a Gtk::Overlay
 // and show it with set_visible.

@@ -1,6 +1,7 @@
 #include "shell/device_sheet.h"
 
 #include "shell/accessible_name.h"
+#include "shell/alert_panel.h"
 
 #include <algorithm>
 #include <cctype>
@@ -19,12 +20,6 @@ std::string upperCaseName(const Peripheral& peripheral) {
 
 DeviceSheet::DeviceSheet(Actions actions)
     : Gtk::Box(Gtk::Orientation::VERTICAL), mActions(std::move(actions)) {
-    add_css_class("cover-dim");
-    set_hexpand(true);
-    set_vexpand(true);
-    mPanel.add_css_class("cover-panel");
-    mPanel.set_margin(24);
-    mPanel.set_vexpand(true);
     mTitle.set_text("Connect Bluetooth Device");
     mTitle.add_css_class("sheet-title");
     mTitle.set_xalign(0);
@@ -62,7 +57,7 @@ DeviceSheet::DeviceSheet(Actions actions)
     mPanel.append(mChoose);
     mPanel.append(*scroll);
     mPanel.append(mButtons);
-    append(mPanel);
+    dressAsCover(*this, mPanel, 0);
 }
 
 void DeviceSheet::show(const std::vector<std::shared_ptr<Peripheral>>& peripherals,

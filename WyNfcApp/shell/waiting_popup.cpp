@@ -1,5 +1,7 @@
 #include "shell/waiting_popup.h"
 
+#include "shell/alert_panel.h"
+
 #include <cstdio>
 
 namespace wynfc::shell {
@@ -13,14 +15,6 @@ std::string cssColor(const StatusColor& color) {
 
 WaitingPopup::WaitingPopup(std::function<void()> onCancel)
     : Gtk::Box(Gtk::Orientation::VERTICAL), mProgress(BarProgressStyle{}) {
-    add_css_class("cover-dim");
-    set_hexpand(true);
-    set_vexpand(true);
-    mPanel.add_css_class("cover-panel");
-    mPanel.set_halign(Gtk::Align::CENTER);
-    mPanel.set_valign(Gtk::Align::CENTER);
-    mPanel.set_vexpand(true);
-    mPanel.set_size_request(400, -1);
     mTitle.add_css_class("sheet-title");
     mHint.set_text("Please keep the NFC reader close to the NFC antenna area.");
     mHint.add_css_class("hint");
@@ -42,7 +36,7 @@ WaitingPopup::WaitingPopup(std::function<void()> onCancel)
          std::initializer_list<Gtk::Widget*>{&mTitle, &mHint, &mStatus, &mProgress, &mError, &mCancel}) {
         mPanel.append(*part);
     }
-    append(mPanel);
+    dressAsCover(*this, mPanel, 400);
 }
 
 WaitingPopup::~WaitingPopup() = default;
