@@ -1,5 +1,7 @@
 #include "platform/linux/glib_main_queue.h"
 
+#include "platform/sync_call.h"
+
 #include "platform/console_log.h"
 
 #include <glib.h>
@@ -140,26 +142,6 @@ void post(const std::shared_ptr<GLibMainQueueCore>& core, MainQueue::Task task, 
 // The caller blocked in sync() and what it waits for. The guard belongs to the posted task,
 // so it is released either after the task has run or when quitting drops the task: either
 // way the caller wakes, and it never returns while the task may still run.
-struct SyncCall {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    bool ran = false;
-
-    struct Guard {
-        std::shared_ptr<SyncCall> call;
-        MainQueue::Task task;
-        bool ran = false;
-
-        ~Guard() {
-            task = nullptr; // its captures go before the caller returns
-            std::lock_guard lock(call->mutex);
-            call->ran = ran;
-            call->done = true;
-            call->finished.notify_all();
-        }
-    };
-};
 
 } // namespace
 
@@ -185,22 +167,9 @@ bool GLibMainQueue::sync(Task task) {
         task();
         return true;
     }
-    auto call = std::make_shared<SyncCall>();
-    {
-        auto guard = std::make_shared<SyncCall::Guard>();
-        guard->call = call;
-        guard->task = std::move(task);
-        post(
-            core_,
-            [guard] {
-                guard->task();
-                guard->ran = true;
-            },
-            std::nullopt);
-    } // from here the posted task alone holds the guard, or nothing does when it was dropped
-    std::unique_lock lock(call->mutex);
-    call->finished.wait(lock, [&] { return call->done; });
-    return call->ran;
+    SyncCall call(std::move(task));
+    post(core_, call.handOver(), std::nullopt); // dropped unrun once the queue has quit
+    return call.wait();
 }
 
 bool GLibMainQueue::isMainThread() const {

@@ -1,5 +1,7 @@
 #include "platform/sim/event_loop.h"
 
+#include "platform/sync_call.h"
+
 #include <algorithm>
 
 namespace wynfc {
@@ -7,26 +9,6 @@ namespace wynfc {
 // What a caller blocked in sync() waits for. The guard is owned by the posted task, so it
 // is released either after the task has run or when a stopping loop drops the task:
 // either way the caller wakes, and it never returns while the task may still run.
-struct EventLoop::SyncCall {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    bool ran = false;
-
-    struct Guard {
-        std::shared_ptr<SyncCall> call;
-        Task task;
-        bool ran = false;
-
-        ~Guard() {
-            task = nullptr; // its captures go before the caller returns
-            std::lock_guard lock(call->mutex);
-            call->ran = ran;
-            call->done = true;
-            call->finished.notify_all();
-        }
-    };
-};
 
 struct EventLoop::Core {
     mutable std::mutex mutex_;
@@ -86,24 +68,16 @@ bool EventLoop::sync(Task task) {
         task();
         return true;
     }
-    auto call = std::make_shared<SyncCall>();
+    SyncCall call(std::move(task));
     {
-        auto guard = std::make_shared<SyncCall::Guard>();
-        guard->call = call;
-        guard->task = std::move(task);
         std::lock_guard lock(core_->mutex_);
         if (core_->stopped_) {
-            return false; // the guard is released when this scope ends
+            return false;
         }
-        core_->ready_.push_back([guard] {
-            guard->task();
-            guard->ran = true;
-        });
+        core_->ready_.push_back(call.handOver());
         core_->wake_.notify_one();
     }
-    std::unique_lock lock(call->mutex);
-    call->finished.wait(lock, [&] { return call->done; });
-    return call->ran;
+    return call.wait();
 }
 
 void EventLoop::after(Millis delay, Task task) {

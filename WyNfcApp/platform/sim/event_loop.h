@@ -52,7 +52,6 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct SyncCall;
     // Everything the loop thread touches. Shared with the thread, so that a loop destroyed
     // from its own thread leaves the thread a valid state to finish with.
     struct Core;
