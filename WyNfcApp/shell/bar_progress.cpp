@@ -24,9 +24,13 @@ BarProgress::~BarProgress() {
 void BarProgress::setStyle(const BarProgressStyle& style) {
     const auto height = std::to_string(static_cast<int>(style.height));
     const std::string self = "progressbar." + mClass;
-    mProvider->load_from_data(self + " trough, " + self + " progress { min-height: " + height + "px; }\n" +
-                              self + " progress { background-color: " + style.color + "; }\n" + self +
-                              " text { font-weight: " + style.labelFontStyle + "; }\n");
+    std::string css = self + " trough, " + self + " progress { min-height: " + height + "px; }\n" + self +
+                      " progress { background-color: " + style.color + "; }\n" + self +
+                      " text { font-weight: " + style.labelFontStyle + "; }\n";
+    if (css != mCss) {
+        mCss = std::move(css);
+        mProvider->load_from_data(mCss);
+    }
     set_size_request(static_cast<int>(style.width), -1);
 }
 

@@ -28,6 +28,7 @@ public:
 private:
     std::string mClass; // this bar's own CSS class: its rules reach its trough and fill
     Glib::RefPtr<Gtk::CssProvider> mProvider = Gtk::CssProvider::create();
+    std::string mCss; // the rules loaded now: a redraw in the same style parses nothing
 };
 
 } // namespace wynfc::shell

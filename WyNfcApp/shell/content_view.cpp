@@ -78,14 +78,8 @@ void ContentView::openWorkPage(ReaderMode mode) {
     if (mWorkPage) {
         return;
     }
-    mWorkPage = std::make_unique<WorkPageView>(mode, mContext, [this, alive = std::weak_ptr<bool>(mAlive)] {
-        if (alive.lock() && mWorkPage) {
-            mHomeNavigation.set_visible_child("home");
-            mHomeNavigation.remove(*mWorkPage);
-            // A job that is still ending keeps the page alive on its own thread; the view goes now.
-            mWorkPage.reset();
-        }
-    });
+    // The view calls back only while it lives, and this view owns it.
+    mWorkPage = std::make_unique<WorkPageView>(mode, mContext, [this] { removeWorkPage(); });
     mContext.openedPages.push_back(mWorkPage->page());
     mHomeNavigation.add(*mWorkPage, "work");
     mHomeNavigation.set_visible_child("work");
@@ -98,7 +92,16 @@ void ContentView::closeWorkPage() {
         return;
     }
     mWorkPage->page()->handlePageRequest("HIDE_APP", "");
+    removeWorkPage();
+}
+
+void ContentView::removeWorkPage() {
+    if (!mWorkPage) {
+        return;
+    }
+    mHomeNavigation.set_visible_child("home");
     mHomeNavigation.remove(*mWorkPage);
+    // A job that is still ending keeps the page alive on its own thread; the view goes now.
     mWorkPage.reset();
 }
 

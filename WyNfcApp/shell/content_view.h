@@ -36,6 +36,7 @@ public:
 
 private:
     void showTabBar(bool shown);
+    void removeWorkPage();
 
     ShellContext& mContext;
     Gtk::Stack mTabs;

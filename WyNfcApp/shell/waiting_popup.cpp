@@ -13,22 +13,28 @@ std::string cssColor(const StatusColor& color) {
     return text;
 }
 
+namespace {
+
+// A paragraph of the popup: wrapped, centred, in the popup's width.
+void asParagraph(Gtk::Label& label, const char* cssClass) {
+    label.add_css_class(cssClass);
+    label.set_wrap(true);
+    label.set_max_width_chars(44);
+    label.set_justify(Gtk::Justification::CENTER);
+}
+
+} // namespace
+
 WaitingPopup::WaitingPopup(std::function<void()> onCancel)
     : Gtk::Box(Gtk::Orientation::VERTICAL), mProgress(BarProgressStyle{}) {
     mTitle.add_css_class("sheet-title");
     mHint.set_text("Please keep the NFC reader close to the NFC antenna area.");
-    mHint.add_css_class("hint");
-    mHint.set_wrap(true);
-    mHint.set_max_width_chars(44);
-    mHint.set_justify(Gtk::Justification::CENTER);
+    asParagraph(mHint, "hint");
     mStatus.add_css_class("status-line");
     mStatus.set_halign(Gtk::Align::CENTER);
     mStatus.get_style_context()->add_provider(mStatusColors, GTK_STYLE_PROVIDER_PRIORITY_APPLICATION + 1);
     mProgress.set_halign(Gtk::Align::CENTER);
-    mError.add_css_class("error-detail");
-    mError.set_wrap(true);
-    mError.set_max_width_chars(44);
-    mError.set_justify(Gtk::Justification::CENTER);
+    asParagraph(mError, "error-detail");
     mCancel.add_css_class("alert-button");
     mCancel.set_halign(Gtk::Align::CENTER);
     mCancel.signal_clicked().connect(std::move(onCancel));
