@@ -14,6 +14,14 @@ inline constexpr const char* kUpdateEvent = "UPDATE_EVENT";
 inline constexpr const char* kNotifyEvent = "NOTIFY_EVENT";
 inline constexpr const char* kGetVersionCallback = "GET_VERSION_CALLBACK";
 inline constexpr const char* kWriteEventPayload = "WRITE_EVENT";
+// The answer to a profile request: a JSON object with "request" and "outcome" ("saved",
+// "loaded", "cancelled" or "failed"), and "file", "text" or "message" as the outcome has them.
+inline constexpr const char* kProfileEvent = "PROFILE_EVENT";
+
+// Page requests beyond the product's own: a configuration profile saved to, or loaded from, a
+// file the user picks in a native dialog.
+inline constexpr const char* kExportProfileRequest = "EXPORT_PROFILE";
+inline constexpr const char* kImportProfileRequest = "IMPORT_PROFILE";
 
 // "javascript:WyNfcEventCallback('UPDATE_EVENT','<name>:<json>')"
 std::string updateEventScript(std::string_view name, std::string_view json);

@@ -192,6 +192,10 @@ void WorkPage::handlePageRequest(const std::string& method, const std::string& d
         leavePage();
     } else if (method == "GET_VERSION") {
         sendVersion();
+    } else if (method == kExportProfileRequest) {
+        exportProfile(data);
+    } else if (method == kImportProfileRequest) {
+        importProfile();
     }
     logLine(TAG, "Request from H5: " + method + ": " + data);
 }

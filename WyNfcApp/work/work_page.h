@@ -2,6 +2,7 @@
 
 #include "data/nfc_data_handler.h"
 #include "platform/bundle.h"
+#include "platform/file_chooser.h"
 #include "platform/published.h"
 #include "platform/web_view_host.h"
 #include "readers/bluetooth_delegates.h"
@@ -36,6 +37,9 @@ struct WorkPageEnvironment {
     std::function<void()> dismiss;
     std::shared_ptr<const Bundle> bundle;
     ReaderPlatform platform;
+    // The file dialogs for saving and loading configuration profiles; none where the host
+    // has no desktop (the profile requests then fail).
+    std::shared_ptr<FileChooser> fileChooser;
 };
 
 // The page on which all reader work happens: it hosts the configuration page, answers its
@@ -127,6 +131,19 @@ private:
     void sendVersion();
     std::string versionText() const;
 
+    // "EXPORT_PROFILE" and "IMPORT_PROFILE": a file dialog, then the file written or read on
+    // a worker, answered with one "PROFILE_EVENT" (work/profile_requests.cpp).
+    void exportProfile(const std::string& data);
+    void importProfile();
+    // False, with the failure sent, when no dialog can open now.
+    bool canOpenProfileDialog(const char* request);
+    // Opens the dialog; a chosen file goes to `job` on a worker, whose answer is sent.
+    using ProfileJob = std::function<std::string(const std::filesystem::path& file)>;
+    void openProfileDialog(bool save, const FileChooserRequest& request, const char* requestName,
+                           ProfileJob job);
+    // Sends the answer, unless the page has been left. Main queue.
+    void sendProfileEvent(const std::string& payload);
+
     // One turn of the scan loop; false once the loop is to end.
     bool scanTurn();
     void wakeScanLoop();
@@ -164,6 +181,9 @@ private:
     };
     std::shared_ptr<ScanWaker> mScanWaker = std::make_shared<ScanWaker>();
     std::thread mScanThread;
+
+    // A profile dialog is open. Main queue only.
+    bool mProfileDialogOpen = false;
 
     std::mutex mJobsMutex;
     std::condition_variable mJobsDone;

@@ -7,6 +7,7 @@
 #include "platform/sim/event_loop.h"
 #include "platform/sim/folder_bundle.h"
 #include "platform/sim/recording_web_view_host.h"
+#include "platform/sim/scripted_file_chooser.h"
 #include "platform/sim/simulated_feig_reader.h"
 #include "platform/sim/simulated_radio.h"
 #include "platform/sim/simulated_tag_reader.h"
@@ -140,6 +141,7 @@ public:
         environment.dismiss = [this] { ++dismissed; };
         environment.bundle = std::make_shared<FolderBundle>(WYNFC_RESOURCES_DIR, "1.2.3");
         environment.platform = {nfc, radio.centralFactory(*main), main, mTiming};
+        environment.fileChooser = files;
         page = WorkPage::create(mode, environment);
         web->setScriptObserver([this](const std::string& script) {
             std::lock_guard lock(mScriptsMutex);
@@ -345,6 +347,7 @@ public:
     std::shared_ptr<SimulatedFeigReader> feig;
     std::shared_ptr<VirtualTag> tag;
     std::shared_ptr<RecordingWebViewHost> web = std::make_shared<RecordingWebViewHost>(*main);
+    std::shared_ptr<ScriptedFileChooser> files = std::make_shared<ScriptedFileChooser>(main);
     std::shared_ptr<MyTabData> tabs = std::make_shared<MyTabData>();
     std::atomic<int> dismissed{0};
     std::shared_ptr<WorkPage> page;
