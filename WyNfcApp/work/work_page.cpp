@@ -6,6 +6,7 @@
 #include "readers/nfc_reader.h"
 #include "readers/shared_api.h"
 #include "web/page_events.h"
+#include "work/page_data.h"
 
 #include <utility>
 
@@ -196,6 +197,10 @@ void WorkPage::handlePageRequest(const std::string& method, const std::string& d
         exportProfile(data);
     } else if (method == kImportProfileRequest) {
         importProfile();
+    } else if (method == kGetPageDataRequest) {
+        if (mEnvironment.bundle) {
+            mDataHandler->sendEvent(kPageDataCallback, pageDataPayload(*mEnvironment.bundle));
+        }
     }
     logLine(TAG, "Request from H5: " + method + ": " + data);
 }

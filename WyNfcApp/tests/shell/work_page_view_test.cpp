@@ -5,18 +5,20 @@
 
 #include "readers/bluetooth_manager.h"
 
+#include <cstdio>
+#include <mutex>
+
 namespace wynfc::shell::test {
 namespace {
 
-// Sets an item of an area on the configuration page, as typing a new value would.
-std::string setItemScript(const std::string& key, const std::string& item, const std::string& value) {
-    return "(() => { const row = [...document.querySelectorAll('#area-" + key +
-           " tr')].find((r) => r.querySelector('td.name') && r.querySelector('td.name').textContent === '" +
-           item + "'); if (!row) return false; const input = row.querySelector('input'); input.value = '" +
-           value + "'; input.dispatchEvent(new Event('change')); return true; })()";
+// Sets a value on the configuration page by its path, as typing a new value would.
+std::string setValueScript(const std::string& path, const std::string& value) {
+    return "(() => { const c = document.querySelector('[data-path=\"" + path +
+           "\"]'); if (!c || c.tagName === 'OUTPUT') return false; c.value = '" + value +
+           "'; c.dispatchEvent(new Event('input')); return true; })()";
 }
 
-const char* const kAreasShown = "document.querySelectorAll('#areas section').length";
+const char* const kAreasShown = "document.querySelectorAll('section.group').length";
 
 class WorkPageViewTest : public AppTest {
 protected:
@@ -27,7 +29,17 @@ protected:
     }
 
     void clickInPage(const std::string& id) {
-        ASSERT_EQ(pageEval("document.getElementById('" + id + "').click(); true"), "true");
+        ASSERT_EQ(pageEval("(() => { const b = document.getElementById('" + id +
+                           "'); if (b.disabled || b.hidden) return false; b.click(); return true; })()"),
+                  "true")
+            << id;
+    }
+
+    // Write on the page: its review lists the changes; writing them asks for write mode.
+    void writeOnThePage() {
+        clickInPage("write");
+        ASSERT_TRUE(waitForPage("!document.getElementById('review').hidden"));
+        clickInPage("review-confirm");
     }
 
     // Waits for the end of the next read or write run and returns the status it left.
@@ -35,6 +47,31 @@ protected:
         EXPECT_TRUE(runUntil([&] { return view.page()->snapshot().mRunsEnded > runsBefore; }));
         return view.page()->snapshot().mStatusTips;
     }
+
+    // From now on, the status line each run ended with, as it ended: a screenshot taken while
+    // a run goes on may outlast the run and its delayed ending.
+    void recordRunEnds(WorkPageView& view) {
+        mRunEnds =
+            view.page()->state.observe([this, last = std::make_shared<int>(-1)](const WorkPageState& s) {
+                std::lock_guard lock(mRunEndsMutex);
+                if (*last >= 0 && s.mRunsEnded > *last) {
+                    mEndStatuses.push_back(s.mStatusTips);
+                }
+                *last = s.mRunsEnded;
+            });
+    }
+    std::string nthRunEnd(size_t n) {
+        runUntil([&] {
+            std::lock_guard lock(mRunEndsMutex);
+            return mEndStatuses.size() > n;
+        });
+        std::lock_guard lock(mRunEndsMutex);
+        return n < mEndStatuses.size() ? mEndStatuses[n] : "<no end>";
+    }
+
+    Published<WorkPageState>::Subscription mRunEnds;
+    std::mutex mRunEndsMutex;
+    std::vector<std::string> mEndStatuses;
 };
 
 TEST_F(WorkPageViewTest, BluetoothReaderReadsAndWritesTheDriverThroughThePage) {
@@ -71,16 +108,16 @@ TEST_F(WorkPageViewTest, BluetoothReaderReadsAndWritesTheDriverThroughThePage) {
     screenshot(view, "work-page-after-read");
 
     // Write one changed value; the popup shows the write's progress on the way.
-    ASSERT_EQ(pageEval(setItemScript("dali_setting_data", "max_level", "230")), "true");
-    runs = view.page()->snapshot().mRunsEnded;
-    clickInPage("write");
+    ASSERT_EQ(pageEval(setValueScript("nfc_data_addr_dc_dali_setting.max_level", "230")), "true");
+    recordRunEnds(view);
+    writeOnThePage();
     ASSERT_TRUE(runUntil([&] {
         return view.waitingPopup().get_visible() &&
                view.waitingPopup().statusText().rfind("Writing ", 0) == 0;
     }));
     EXPECT_EQ(view.waitingPopup().title(), "Write Mode");
     screenshot(view, "popup-mid-write");
-    EXPECT_EQ(waitForRunEnd(view, runs), "Write completed");
+    EXPECT_EQ(nthRunEnd(0), "Write completed");
     ASSERT_TRUE(runUntil([&] { return !view.waitingPopup().get_visible(); }));
     EXPECT_EQ(driverValue("nfc_data_addr_dc_dali_setting", "max_level"), 230);
 }
@@ -100,11 +137,36 @@ TEST_F(WorkPageViewTest, NfcReaderReadsAndWritesTheDriverWithTheSessionSheet) {
     EXPECT_FALSE(view.waitingPopup().get_visible()) << "no waiting popup in NFC mode";
     ASSERT_TRUE(waitForPage(std::string(kAreasShown) + " > 10"));
 
-    ASSERT_EQ(pageEval(setItemScript("dali_setting_data", "max_level", "199")), "true");
+    ASSERT_EQ(pageEval(setValueScript("nfc_data_addr_dc_dali_setting.max_level", "199")), "true");
     runs = view.page()->snapshot().mRunsEnded;
-    clickInPage("write");
+    writeOnThePage();
     EXPECT_EQ(waitForRunEnd(view, runs), "Write completed");
     EXPECT_EQ(driverValue("nfc_data_addr_dc_dali_setting", "max_level"), 199);
+
+    // The page asks for a read to show what the driver now holds, and finds the change there.
+    ASSERT_TRUE(waitForPage("!document.getElementById('read-again').hidden"));
+    ASSERT_TRUE(runUntil([&] { return !mSheets->isSheetShown(); }));
+    runs = view.page()->snapshot().mRunsEnded;
+    clickInPage("read-again");
+    EXPECT_EQ(waitForRunEnd(view, runs), "Read completed");
+    ASSERT_TRUE(waitForPage("document.getElementById('status').textContent.includes('holds all 1 change')"));
+    EXPECT_EQ(pageEval("document.querySelectorAll('.field.changed').length"), "0");
+
+    // Written to a tag image, the change reads back through the command line too.
+    const auto saved = mHome / "after-write.json";
+    mDriver->tag()->save(saved);
+    const std::string command = std::string(WYNFC_CLI) +
+                                " decode --json --area nfc_data_addr_dc_dali_setting --tag '" +
+                                saved.string() + "'";
+    std::string decoded;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) {
+            decoded.append(buffer, n);
+        }
+        pclose(pipe);
+    }
+    EXPECT_NE(decoded.find(R"("name":"max_level","value":199)"), std::string::npos) << decoded;
 }
 
 TEST_F(WorkPageViewTest, TheUserCancelsTheSessionSheet) {
@@ -148,7 +210,9 @@ TEST_F(WorkPageViewTest, DeviceSheetCancelLeavesThePageAndBluetoothPromptsShowIn
 TEST_F(WorkPageViewTest, AWriteWithoutAReadShowsTheFailedToWriteAlert) {
     WorkPageView& view = openPage(ReaderMode::BLE);
     connectSimulatedReader(view);
-    clickInPage("write");
+    EXPECT_EQ(pageEval("document.getElementById('write').disabled"), "true")
+        << "the page offers no write yet";
+    pageEval("window.webkit.messageHandlers.requestNativeAsync.postMessage('SHOW_WRITE_MODE_POPUP:'); true");
     ASSERT_TRUE(runUntil([&] { return view.errorTipsAlert().get_visible(); }));
     EXPECT_EQ(view.errorTipsAlert().title(), "Failed to write!");
     EXPECT_EQ(view.errorTipsAlert().message(), "Reading data was occurred an error, please read data again!");

@@ -1,10 +1,13 @@
 #include "work_bench.h"
 
 #include "readers/nfc_reader.h"
+#include "work/page_data.h"
 
 #include <gmock/gmock.h>
 
+#include <fstream>
 #include <future>
+#include <nlohmann/json.hpp>
 
 namespace wynfc::work_test {
 namespace {
@@ -63,6 +66,27 @@ TEST(PageRequestsTest, VersionWithoutApplicationVersion) {
         page->handlePageRequest("GET_VERSION", "");
     });
     EXPECT_THAT(host->scripts(), Contains("javascript:WyNfcEventCallback('GET_VERSION_CALLBACK','0.0.0')"));
+}
+
+// The page's catalogue and map arrive whole, and a folder without them gives null for each
+// rather than no answer.
+TEST(PageRequestsTest, PageDataRequest) {
+    WorkBench b(ReaderMode::NFC);
+    b.open();
+    b.post("GET_PAGE_DATA:");
+    const auto events = b.events();
+    ASSERT_EQ(events.size(), 1U);
+    EXPECT_EQ(events[0].event, "PAGE_DATA_CALLBACK");
+    const auto data = nlohmann::json::parse(events[0].payload);
+    EXPECT_TRUE(data.at("catalogue").at("areas").contains("nfc_data_addr_dc_aoc"));
+    EXPECT_EQ(data.at("map").at("mapping").size(), 29U);
+    EXPECT_NE(events[0].payload.find("driver's"), std::string::npos) << "quotes reach the page as they are";
+
+    const auto folder = std::filesystem::path(WYNFC_BINARY_DIR) / "work_tests" / "no page data";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "address_map.json") << "{ not json";
+    const FolderBundle bare(folder);
+    EXPECT_EQ(pageDataPayload(bare), R"({"catalogue":null,"map":null})");
 }
 
 TEST(PageRequestsTest, PageAddressOfAFolderWithSpecialCharacters) {
