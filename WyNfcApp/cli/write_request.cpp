@@ -4,7 +4,9 @@
 #include "data/nfc_data_handler.h"
 #include "work/work_page.h"
 
+#include <algorithm>
 #include <charconv>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <tuple>
 
@@ -231,6 +233,9 @@ std::optional<std::string> ReadValues::valueText(const MapArea& area, const std:
 WriteList writeListFromSets(const std::vector<std::string>& sets, const MapFile& map,
                             const ReadValues& read) {
     WriteList list;
+    // What each integer item holds once the sets before have been written: a bit entry writes
+    // its whole item from its "value", so two bits of one item must not undo each other.
+    std::map<std::string, std::uint64_t> itemValues;
     for (const std::string& set : sets) {
         const size_t equals = set.find('=');
         const size_t dot = set.find('.');
@@ -254,7 +259,10 @@ WriteList writeListFromSets(const std::vector<std::string>& sets, const MapFile&
                 throw UsageError("--set " + set + ": the driver did not show " + areaName +
                                  ", so the value of " + name.item->name + " is not known");
             }
-            entry.value = static_cast<std::uint64_t>(std::stoll(*current));
+            const std::string key = areaName + "." + name.item->name;
+            const auto earlier = itemValues.find(key);
+            entry.value = earlier != itemValues.end() ? earlier->second
+                                                      : static_cast<std::uint64_t>(std::stoll(*current));
             entry.bitValue = bit ? static_cast<int>(*bit) : -1;
         } else if (integerWidth(name.item->dataType) != 0) {
             const auto number = integer(value);
@@ -268,6 +276,17 @@ WriteList writeListFromSets(const std::vector<std::string>& sets, const MapFile&
         }
         if (const auto problem = entryProblem(*name.item, entry, name.bit.has_value())) {
             throw UsageError("--set " + set + ": " + *problem);
+        }
+        if (integerWidth(name.item->dataType) != 0) {
+            std::uint64_t written = entry.value;
+            if (name.bit) {
+                const auto& bits = name.item->bits;
+                const auto found = std::find_if(bits.begin(), bits.end(),
+                                                [&](const auto& b) { return b.first == *name.bit; });
+                const std::uint64_t mask = std::uint64_t{1} << found->second;
+                written = *entry.bitValue != 0 ? (written | mask) : (written & ~mask);
+            }
+            itemValues[areaName + "." + name.item->name] = written;
         }
         addEntry(list, areaName, std::move(entry));
     }

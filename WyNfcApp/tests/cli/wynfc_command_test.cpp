@@ -111,6 +111,18 @@ TEST(WriteCommandTest, WrittenValuesReadBack) {
         ::testing::Not(HasSubstr(R"("name":"max_level","value":200)")));
 }
 
+// Each bit entry writes its whole item; the later one must carry the earlier one's change.
+TEST(WriteCommandTest, TwoBitsOfOneItemBothArrive) {
+    const auto saved = scratch("bits.json");
+    const ProcessResult write = wynfc("write --reader sim-nfc --save " + saved.string() +
+                                      " --set nfc_data_addr_dc_aoc.aoc_config.aoc_enable=0"
+                                      " --set nfc_data_addr_dc_aoc.aoc_config.ledset_enable=1");
+    ASSERT_EQ(write.status, 0) << write.out << write.err;
+    const ProcessResult read =
+        wynfc("decode --area nfc_data_addr_dc_aoc --tag " + saved.string() + " --json");
+    EXPECT_THAT(read.out, HasSubstr(R"({"dataType":"byte","name":"aoc_config","value":2})"));
+}
+
 TEST(WriteCommandTest, ValuesFileOverBluetooth) {
     const auto values = scratch("values.json");
     std::ofstream(values) << R"([{"name": "nfc_data_addr_dc_corridor",
