@@ -227,7 +227,7 @@
     $("review").addEventListener("keydown", (e) => {
       if (e.key === "Escape") closeReview();
       if (e.key === "Tab") { // keep the focus inside the dialog
-        const buttons = [$("review-cancel"), $("review-confirm")];
+        const buttons = [$("review-list"), $("review-cancel"), $("review-confirm")];
         const i = buttons.indexOf(document.activeElement);
         e.preventDefault();
         buttons[(i + (e.shiftKey ? buttons.length - 1 : 1)) % buttons.length].focus();

@@ -117,6 +117,7 @@
       if (field.editable && field.kind === "bits") {
         const set = el("fieldset", { "aria-describedby": described });
         set.appendChild(el("legend", { text: field.label }));
+        if (field.help) set.appendChild(el("p", { className: "help", id: helpId, text: field.help }));
         parts.bitBoxes = new Map();
         for (const bit of field.bits) {
           const boxId = newId("bit");
@@ -149,7 +150,7 @@
         row.appendChild(control);
       }
       const hint = [field.help, this.rangeHint(field)].filter(Boolean).join(" ");
-      if (hint) row.appendChild(el("p", { className: "help", id: helpId, text: hint }));
+      if (hint && !parts.bitBoxes) row.appendChild(el("p", { className: "help", id: helpId, text: hint }));
       parts.note = el("p", { className: "note", hidden: true });
       parts.error = el("p", { className: "error", id: errorId, hidden: true });
       row.append(parts.note, parts.error);

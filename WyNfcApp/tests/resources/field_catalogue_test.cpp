@@ -200,6 +200,16 @@ TEST_F(FieldCatalogue, BoundsAndNamedValuesFitTheValueType) {
             EXPECT_EQ(type, "array") << where << " holds text but is no array";
             EXPECT_EQ(entry.at("text"), "ascii") << where;
         }
+        if (entry.contains("check")) {
+            EXPECT_TRUE(entry.at("check") == "gtin" && type == "bigint")
+                << where << ": only a bigint GTIN is checked";
+        }
+        if (entry.contains("profile")) {
+            EXPECT_EQ(entry.at("profile"), false)
+                << where << ": \"profile\" only keeps a value out of profiles";
+            EXPECT_FALSE(entry.value("readOnly", false))
+                << where << " is read-only and never in a profile anyway";
+        }
         if (entry.contains("display")) {
             const Json& display = entry.at("display");
             EXPECT_TRUE(largest) << where << " is of type " << type << " and has no number to display";
