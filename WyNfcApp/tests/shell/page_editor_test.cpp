@@ -330,6 +330,60 @@ TEST_F(PageEditor, AProfileSavedFromOneDriverIsCheckedAndMarkedOnAnother) {
     ASSERT_TRUE(waitFor("document.getElementById('alert').textContent === 'Could not open /x: gone'"));
 }
 
+// What a keyboard or screen-reader user relies on, and text a person can read: every control
+// named by its label and described by its help and error, messages announced, and every text
+// at least 4.5:1 against what lies behind it, in each state a value can be in.
+TEST_F(PageEditor, EveryControlIsNamedDescribedAndReadable) {
+    feedRead("full_feature");
+    set(kAoc + ".output_current", "2000"); // invalid
+    set(kDali + ".max_level", "230");      // changed
+    const std::string unnamed = eval(R"((() => {
+        const bad = [];
+        for (const c of document.querySelectorAll('input, select, button')) {
+          if (c.closest('[hidden]')) continue;
+          const named = (c.labels && c.labels.length && c.labels[0].textContent.trim()) ||
+                        c.getAttribute('aria-label') || (c.tagName === 'BUTTON' && c.textContent.trim());
+          if (!named) bad.push(c.dataset.path || c.id || c.outerHTML.slice(0, 60));
+          for (const id of (c.getAttribute('aria-describedby') || '').split(' ').filter(Boolean))
+            if (!document.getElementById(id)) bad.push((c.dataset.path || c.id) + ' -> ' + id);
+          if (c.tabIndex < 0) bad.push('not reachable: ' + (c.dataset.path || c.id));
+        }
+        return bad.join(', ');
+      })())")
+                                    .value_or("?");
+    EXPECT_EQ(unnamed, "");
+    EXPECT_EQ(eval("document.getElementById('status').getAttribute('aria-live')"), "polite");
+    EXPECT_EQ(eval("document.getElementById('alert').getAttribute('role')"), "alert");
+    EXPECT_EQ(eval("document.querySelector('[data-path=\"" + kAoc +
+                   ".output_current\"]').getAttribute('aria-describedby').split(' ').map((id) => "
+                   "document.getElementById(id).textContent).join(' ').includes('Must be from')"),
+              "true")
+        << "the reason is read out with the field";
+
+    const std::string contrast = eval(R"((() => {
+        const rgb = (c) => c.match(/[\d.]+/g).map(Number);
+        const lum = ([r, g, b]) => [r, g, b].map((v) => { v /= 255; return v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4; })
+                                 .reduce((s, v, i) => s + v * [0.2126, 0.7152, 0.0722][i], 0);
+        const background = (node) => {
+          for (let n = node; n; n = n.parentElement) {
+            const c = rgb(getComputedStyle(n).backgroundColor);
+            if (c.length < 4 || c[3] > 0.9) return c;
+          }
+          return [255, 255, 255];
+        };
+        const bad = [];
+        for (const node of document.querySelectorAll('body *')) {
+          if (!node.offsetParent || ![...node.childNodes].some((t) => t.nodeType === 3 && t.textContent.trim())) continue;
+          const [a, b] = [lum(rgb(getComputedStyle(node).color)), lum(background(node))];
+          const ratio = (Math.max(a, b) + 0.05) / (Math.min(a, b) + 0.05);
+          if (ratio < 4.5) bad.push(node.tagName + '.' + node.className + ' "' + node.textContent.trim().slice(0, 20) + '" ' + ratio.toFixed(2));
+        }
+        return bad.slice(0, 10).join('; ');
+      })())")
+                                     .value_or("?");
+    EXPECT_EQ(contrast, "");
+}
+
 TEST_F(PageEditor, TextsFromTheDriverOrAFileAreShownAsTextNeverAsMarkup) {
     feedRead("full_feature");
     const std::string hostile = "<img src=x onerror=\"window.pwned=1\"><script>window.pwned=2</script>";
