@@ -147,6 +147,11 @@
           control.appendChild(parts.control);
         }
         if (field.editable && field.unit && field.kind !== "choice") control.appendChild(el("span", { className: "unit", text: field.unit }));
+        // A number kept in steps of its own (0.1 %) also reads as a person would say it.
+        if (field.editable && field.kind === "number" && field.entry && field.entry.display) {
+          parts.reading = el("span", { className: "reading", "aria-live": "polite" });
+          control.appendChild(parts.reading);
+        }
         row.appendChild(control);
       }
       const hint = [field.help, this.rangeHint(field)].filter(Boolean).join(" ");
@@ -191,6 +196,7 @@
     refreshRow(parts) {
       const field = parts.field;
       if (parts.output) parts.output.textContent = field.describe(field.original);
+      if (parts.reading) parts.reading.textContent = field.current === null ? "" : "= " + field.reading(field.current);
       if (parts.control) {
         if (parts.control.tagName === "SELECT") this.fillChoices(parts.control, field);
         else if (parts.control.value !== field.input) parts.control.value = field.input;
