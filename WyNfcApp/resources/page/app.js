@@ -171,6 +171,11 @@
       } catch (e) {
         warn("The descriptions of the settings could not be loaded; values are shown by their raw names.");
       }
+      if (!editor.catalogue) warn("The descriptions of the settings could not be loaded; values are shown by their raw names.");
+      if (pageDataReady) { // late: what is shown so far had no descriptions
+        editor.redescribe();
+        rerender();
+      }
       pageDataArrived();
       return;
     }

@@ -59,6 +59,21 @@
       this.catalogue = data && data.catalogue && data.catalogue.areas ? data.catalogue : null;
     }
 
+    // Page data that came after values were shown: the values again, described this time,
+    // with the user's typing kept.
+    redescribe() {
+      const typed = new Map(this.fields().filter((f) => f.editable && f.changed).map((f) => [f.path, f.input]));
+      for (const area of this.sortedAreas()) {
+        area.fields.clear();
+        this.setArea(area.name, area.list);
+      }
+      for (const [path, input] of typed) {
+        const f = this.field(path);
+        if (f && f.editable) f.setInput(input);
+      }
+      this.validate();
+    }
+
     areaEntry(area) {
       return (this.catalogue && this.catalogue.areas[area]) || null;
     }
@@ -101,6 +116,7 @@
         area = { name, fields: new Map(), order: this.areas.size };
         this.areas.set(name, area);
       }
+      area.list = list;
       const editableArea = !DESCRIPTION_AREAS.includes(name) && !(this.areaEntry(name) || {}).readOnly;
       const entries = (this.areaEntry(name) || {}).items || {};
       let reached = 0;

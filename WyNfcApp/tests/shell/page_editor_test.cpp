@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <set>
 
 namespace wynfc::shell::test {
@@ -36,8 +37,11 @@ class PageEditor : public PageTest {
 protected:
     void SetUp() override {
         PageTest::SetUp();
-        loadPage(WYNFC_RESOURCES_DIR);
+        if (loadsTheProductsPage()) {
+            loadPage(WYNFC_RESOURCES_DIR);
+        }
     }
+    virtual bool loadsTheProductsPage() const { return true; }
 
     bool writeEnabled() { return eval("!document.getElementById('write').disabled") == "true"; }
     std::string errorAt(const std::string& path) {
@@ -410,6 +414,40 @@ TEST_F(PageEditor, TextsFromTheDriverOrAFileAreShownAsTextNeverAsMarkup) {
     feed("UPDATE_EVENT", "clo_data:not json");
     ASSERT_TRUE(waitFor("document.getElementById('alert').textContent.includes('clo_data')"));
     EXPECT_EQ(eval("String(window.pwned)"), "undefined");
+}
+
+// A page whose resources are newer or older than the values it is shown.
+class PageWithOtherData : public PageEditor {
+protected:
+    bool loadsTheProductsPage() const override { return false; }
+
+    // A copy of the product's resources, with the catalogue as `change` leaves it.
+    std::filesystem::path resourcesWith(const std::function<void(json&)>& change) {
+        const auto folder = mHome / "resources";
+        std::filesystem::copy(WYNFC_RESOURCES_DIR, folder, std::filesystem::copy_options::recursive);
+        json catalogue = json::parse(std::ifstream(folder / "field_catalogue.json"));
+        change(catalogue);
+        std::ofstream(folder / "field_catalogue.json") << catalogue.dump();
+        return folder;
+    }
+};
+
+// A value the catalogue does not describe is shown by its own name and edited within its
+// type; values that arrive before the page's data wait for them.
+TEST_F(PageWithOtherData, AValueWithoutDescriptionIsStillShownAndChecked) {
+    loadPage(resourcesWith([](json& c) { c["areas"][kAoc]["items"].erase("output_current"); }), false);
+    feedRead("full_feature");
+    EXPECT_EQ(eval("document.querySelectorAll('section.group').length"), "0") << "no values before the data";
+    answerPageData();
+    ASSERT_TRUE(waitFor("document.querySelectorAll('section.group').length > 10"));
+    EXPECT_EQ(
+        eval("document.querySelector('[data-path=\"" + kAoc + ".output_current\"]').labels[0].textContent"),
+        "Output current");
+    set(kAoc + ".output_current", "2000");
+    EXPECT_EQ(errorAt(kAoc + ".output_current"), "") << "within a short's range";
+    set(kAoc + ".output_current", "70000");
+    EXPECT_NE(errorAt(kAoc + ".output_current").find("from 0 to 65535"), std::string::npos);
+    EXPECT_EQ(valueAt("nfc_data_addr_dc_dali_setting.max_level"), "254") << "the other values are described";
 }
 
 } // namespace

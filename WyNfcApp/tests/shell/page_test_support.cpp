@@ -73,21 +73,30 @@ void PageTest::TearDown() {
     settle();
 }
 
-void PageTest::loadPage(const std::filesystem::path& resources) {
+void PageTest::loadPage(const std::filesystem::path& resources, bool answerPageData) {
     mResources = resources;
+    mAnswerPageData = answerPageData;
     mView = std::make_shared<WebKitWebViewHost>(resources);
     mRecorder = std::make_shared<Recorder>([this](const std::string& text) {
-        if (text.rfind(std::string(kGetPageDataRequest) + ":", 0) == 0) {
-            feed(kPageDataCallback, pageDataPayload(FolderBundle(mResources, "1.0.0")));
+        if (mAnswerPageData && text.rfind(std::string(kGetPageDataRequest) + ":", 0) == 0) {
+            this->answerPageData();
         }
     });
     mView->addScriptMessageHandler(mRecorder, kRequestHandlerName);
     gtk_window_set_child(mWindow->gobj(), mView->widget());
     mWindow->present();
     mView->load(fileUrl(resources / "index.html"), Millis{60000});
-    ASSERT_TRUE(waitFor("typeof WyPage === 'object' && WyPage.editor.catalogue !== null"))
+    if (!answerPageData) {
+        ASSERT_TRUE(runUntil([&] { return !posted(kGetPageDataRequest).empty(); }));
+        return;
+    }
+    ASSERT_TRUE(waitFor("typeof WyPage === 'object' && WyPage.editor.map !== null"))
         << "the page did not load with its data";
     takePosted();
+}
+
+void PageTest::answerPageData() {
+    feed(kPageDataCallback, pageDataPayload(FolderBundle(mResources, "1.0.0")));
 }
 
 std::optional<std::string> PageTest::eval(const std::string& script) {

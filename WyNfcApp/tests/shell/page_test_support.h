@@ -23,8 +23,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Loads the page from `resources` (the product's own by default) and waits for its data.
-    void loadPage(const std::filesystem::path& resources);
+    // Loads the page from `resources` and waits for its data; without `answerPageData` the
+    // page's request for them waits for answerPageData().
+    void loadPage(const std::filesystem::path& resources, bool answerPageData = true);
+    void answerPageData();
     std::optional<std::string> eval(const std::string& script);
     bool waitFor(const std::string& condition, Millis timeout = Millis{10000});
     // Calls the page's WyNfcEventCallback as the native side does.
@@ -50,6 +52,7 @@ private:
     class Recorder;
     std::shared_ptr<Recorder> mRecorder;
     std::filesystem::path mResources;
+    bool mAnswerPageData = true;
 };
 
 } // namespace wynfc::shell::test
