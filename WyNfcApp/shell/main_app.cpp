@@ -3,6 +3,7 @@
 #include "platform/console_log.h"
 #include "platform/linux/application_bundle.h"
 #include "platform/linux/glib_main_queue.h"
+#include "platform/linux/gtk/gtk_file_chooser.h"
 #include "platform/linux/gtk/session_sheet_service.h"
 #include "platform/linux/key_file_user_defaults.h"
 #include "platform/linux/mailto_composer.h"
@@ -130,6 +131,8 @@ int MainApp::run(int argc, char** argv) {
     context.bundle = bundle;
     context.userDefaults = std::make_shared<KeyFileUserDefaults>();
     context.mailComposer = std::make_shared<MailtoComposer>();
+    context.fileChooser =
+        std::make_shared<GtkNativeFileChooser>([&window]() -> Gtk::Window* { return window.get(); });
     auto sheets = std::make_shared<SessionSheetService>(driver.tagReader(), mainQueue, timing.delayedEnding,
                                                         [&window]() -> Gtk::Window* { return window.get(); });
     context.platform = {sheets, driver.centralFactory(*mainQueue), mainQueue, timing};

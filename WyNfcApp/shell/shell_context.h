@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/bundle.h"
+#include "platform/file_chooser.h"
 #include "platform/mail_composer.h"
 #include "platform/user_defaults.h"
 #include "readers/reader_platform.h"
@@ -19,6 +20,8 @@ struct ShellContext {
     std::shared_ptr<const Bundle> bundle;
     std::shared_ptr<UserDefaults> userDefaults;
     std::shared_ptr<MailComposer> mailComposer;
+    // The file dialogs of the work page's profile requests.
+    std::shared_ptr<FileChooser> fileChooser;
     ReaderPlatform platform;
     std::shared_ptr<MyTabData> tabData = std::make_shared<MyTabData>();
     // Where feedback mail goes.

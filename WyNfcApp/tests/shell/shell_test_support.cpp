@@ -145,6 +145,8 @@ void AppTest::SetUp() {
     mContext.bundle = bundle;
     mContext.userDefaults = std::make_shared<KeyFileUserDefaults>();
     mContext.mailComposer = std::make_shared<MailtoComposer>();
+    mContext.fileChooser =
+        std::make_shared<GtkNativeFileChooser>([this]() -> Gtk::Window* { return mWindow.get(); });
     mContext.platform = {mSheets, mDriver->centralFactory(*mQueue), mQueue, shortTiming()};
 }
 

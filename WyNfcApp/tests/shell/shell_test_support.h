@@ -5,6 +5,7 @@
 
 #include "platform/linux/application_bundle.h"
 #include "platform/linux/glib_main_queue.h"
+#include "platform/linux/gtk/gtk_file_chooser.h"
 #include "platform/linux/gtk/session_sheet_service.h"
 #include "platform/linux/key_file_user_defaults.h"
 #include "platform/linux/mailto_composer.h"
