@@ -8,6 +8,7 @@
 #include <gtkmm/init.h>
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdlib>
 
 namespace wynfc::shell::test {
@@ -98,9 +99,16 @@ std::filesystem::path GuiTest::screenshot(Gtk::Widget& widget, const std::string
     const int width = gtk_widget_get_width(root);
     const int height = gtk_widget_get_height(root);
     // What the window shows once it has painted the latest changes; a widget that has just
-    // changed may have no picture until its next frame.
+    // changed may have no picture until its next frame, and the web view shows what its web
+    // process drew a few frames later still.
     GskRenderNode* node = nullptr;
-    for (int frame = 0; frame < 5 && node == nullptr; ++frame) {
+    const auto settled = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    for (int frame = 0; frame < 60 && (node == nullptr || std::chrono::steady_clock::now() < settled);
+         ++frame) {
+        if (node != nullptr) {
+            gsk_render_node_unref(node);
+            node = nullptr;
+        }
         if (GdkFrameClock* clock = gtk_widget_get_frame_clock(root)) {
             bool painted = false;
             const gulong handler = g_signal_connect(
