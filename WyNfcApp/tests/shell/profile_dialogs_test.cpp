@@ -167,7 +167,7 @@ TEST_F(GtkFileDialogs, ModalOverTheWindowAndAnsweredWhenClosedOrChosen) {
     EXPECT_STREQ(gtk_file_filter_get_name(filter), "Configuration profiles");
     // Dialogs start at home (the folder is listed after the dialog shows).
     EXPECT_TRUE(runUntil([&] { return currentFolder(dialog) == mHome; })) << currentFolder(dialog);
-    screenshot(*Glib::wrap(GTK_WIDGET(dialog)), "profile-save-dialog");
+    screenshot(GTK_WIDGET(dialog), "profile-save-dialog");
 
     // Closed as a person closes a window: no file.
     gtk_window_close(dialog);

@@ -93,7 +93,11 @@ void GuiTest::settle() {
 }
 
 std::filesystem::path GuiTest::screenshot(Gtk::Widget& widget, const std::string& name) {
-    GtkWidget* root = GTK_WIDGET(gtk_widget_get_root(widget.gobj()));
+    return screenshot(widget.gobj(), name);
+}
+
+std::filesystem::path GuiTest::screenshot(GtkWidget* widget, const std::string& name) {
+    GtkWidget* root = GTK_WIDGET(gtk_widget_get_root(widget));
     EXPECT_TRUE(runUntil([&] { return gtk_widget_get_mapped(root) && gtk_widget_get_width(root) > 0; }))
         << name << ": the window is not on screen";
     const int width = gtk_widget_get_width(root);

@@ -44,6 +44,8 @@ protected:
     bool press(Gtk::Button& button, Millis timeout = Millis{3000});
     // A picture of the widget's window as a person sees it, under the build folder.
     std::filesystem::path screenshot(Gtk::Widget& widget, const std::string& name);
+    // The same for a widget that GTK made, without a C++ wrapper that would outlive it.
+    std::filesystem::path screenshot(GtkWidget* widget, const std::string& name);
 
     std::filesystem::path mHome; // the test's own folder (configuration, data)
 };
