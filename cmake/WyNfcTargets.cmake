@@ -9,12 +9,13 @@ target_compile_options(wynfc_warnings INTERFACE
 # Log lines name source files by their path inside the repository.
 add_compile_options("-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
 
-# wynfc_add_tests(<name> DIR <dir> LIBS <libs...> [GUI])
+# wynfc_add_tests(<name> DIR <dir> LIBS <libs...> [GUI] [LABELS <labels...>])
 # One test program per layer, made of every *.cpp in DIR. With GUI the tests open windows:
 # every test case runs in a process of its own on a virtual X display of its own
-# (scripts/with-virtual-display), labelled `gui`, and may leave screenshots.
+# (scripts/with-virtual-display), labelled `gui`, and may leave screenshots. LABELS label
+# the other programs' tests (ctest -L).
 function(wynfc_add_tests name)
-    cmake_parse_arguments(ARG "GUI" "DIR" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI" "DIR" "LIBS;LABELS" ${ARGN})
     if(NOT WYNFC_BUILD_TESTS)
         return()
     endif()
@@ -34,6 +35,8 @@ function(wynfc_add_tests name)
             CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/scripts/with-virtual-display")
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                              PROPERTIES TIMEOUT 120 LABELS gui)
+    elseif(ARG_LABELS)
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120 LABELS "${ARG_LABELS}")
     else()
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
     endif()

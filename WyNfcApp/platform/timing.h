@@ -20,6 +20,14 @@ struct Timing {
     // The delayed endings of jobs (popup closed, "Waiting to read..." shown again).
     Millis delayedEnding{1500};
 
+    // The machine's Bluetooth service (BlueZ): the longest wait for the answer to one of its
+    // calls, and for a connection until the device's services are known. A connection attempt
+    // that the radio aborts is made bluetoothConnectAttempts times in all, a pause apart.
+    Millis bluetoothCallTimeout{10000};
+    Millis bluetoothConnectTimeout{30000};
+    int bluetoothConnectAttempts = 3;
+    Millis bluetoothConnectRetryPause{500};
+
     // Longest the whole countdown can take before it declares the timeout.
     Millis countdownLimit() const { return countdownTick * (countdownStart + 1); }
 };
