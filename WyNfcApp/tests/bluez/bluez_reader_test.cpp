@@ -143,8 +143,13 @@ struct PageBehindBluez : ReaderBehindBluez {
         main->waitIdle();
     }
 
-    bool waitForStatus(const std::string& status) {
-        return page->waitForState([&](const WorkPageState& s) { return s.mStatusTips == status; }, kPatience);
+    // Waits until one more read or write run has ended.
+    bool waitForRunEnd() {
+        const bool ended =
+            page->waitForState([&](const WorkPageState& s) { return s.mRunsEnded > runsEnded; }, kPatience);
+        page->waitForJobs();
+        runsEnded = page->snapshot().mRunsEnded;
+        return ended;
     }
 
     bool waitForEvent(const std::string& payload) {
@@ -156,6 +161,7 @@ struct PageBehindBluez : ReaderBehindBluez {
 
     std::shared_ptr<RecordingWebViewHost> web = std::make_shared<RecordingWebViewHost>(*main);
     std::shared_ptr<WorkPage> page;
+    int runsEnded = 0;
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::string> events;
@@ -173,8 +179,12 @@ TEST(WorkPageOverBluez, ReadsASampleDriverToReadCompletedAndWritesIt) {
     rig.main->sync([&] { rig.page->deviceSheetOk(); });
 
     rig.post("SHOW_READ_MODE_POPUP:");
-    ASSERT_TRUE(rig.waitForStatus("Read completed")) << rig.page->snapshot().mStatusTips;
+    ASSERT_TRUE(rig.waitForRunEnd()) << rig.page->snapshot().mStatusTips;
+    EXPECT_EQ(rig.page->snapshot().mStatusTips, "Read completed");
     EXPECT_FALSE(rig.page->snapshot().mHasError);
+    // The popup closes once the read's ending has passed; then the page takes a write.
+    ASSERT_TRUE(
+        rig.page->waitForState([](const WorkPageState& s) { return !s.mShowBLEOperatePopup; }, kPatience));
 
     rig.post("SHOW_WRITE_MODE_POPUP:");
     ASSERT_TRUE(rig.waitForEvent(kWriteEventPayload));
@@ -182,7 +192,8 @@ TEST(WorkPageOverBluez, ReadsASampleDriverToReadCompletedAndWritesIt) {
     rig.post(
         "WRITE_DATA:" + std::to_string(id[0]) + "," + std::to_string(id[1]) +
         R"(:[{"name": "nfc_data_addr_dc_dali_setting", "data": [{"propName": "max_level", "value": 201}]}])");
-    ASSERT_TRUE(rig.waitForStatus("Write completed")) << rig.page->snapshot().mStatusTips;
+    ASSERT_TRUE(rig.waitForRunEnd()) << rig.page->snapshot().mStatusTips;
+    EXPECT_EQ(rig.page->snapshot().mStatusTips, "Write completed");
     const auto values = nlohmann::json::parse(*sharedApi().getJsonValuesFromDataByName(
         "nfc_data_addr_dc_dali_setting",
         numbersFromBytes(areaBytes(*rig.tag, "nfc_data_addr_dc_dali_setting"))));
