@@ -152,6 +152,13 @@ TEST(BluezCentral, ConnectsOnlyOnceTheServicesAreResolvedAndGivesUpAfterItsTimeo
     EXPECT_EQ(peripheral->state(), PeripheralState::disconnected);
     EXPECT_TRUE(rig.fake.waitFor([](const FakeState& s) { return s.connected.empty(); }, kPatience));
 
+    // Cancelled while BlueZ still resolves: a disconnection without error, no connection.
+    rig.central->connect(peripheral);
+    EXPECT_TRUE(rig.fake.waitFor([](const FakeState& s) { return !s.connected.empty(); }, kPatience));
+    rig.central->cancelPeripheralConnection(peripheral);
+    EXPECT_EQ(rig.recorder.takeUntil("disconnect"), Events{"disconnect"});
+    EXPECT_TRUE(rig.fake.waitFor([](const FakeState& s) { return s.connected.empty(); }, kPatience));
+
     rig.fake.holdServiceDiscovery(false);
     rig.central->connect(peripheral);
     EXPECT_EQ(rig.recorder.takeUntil("connect"), Events{"connect"});
