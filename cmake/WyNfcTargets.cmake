@@ -9,13 +9,14 @@ target_compile_options(wynfc_warnings INTERFACE
 # Log lines name source files by their path inside the repository.
 add_compile_options("-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
 
-# wynfc_add_tests(<name> DIR <dir> LIBS <libs...> [GUI] [LABELS <labels...>])
+# wynfc_add_tests(<name> DIR <dir> LIBS <libs...> [GUI] [LABELS <labels...>] [WRAPPER <script>])
 # One test program per layer, made of every *.cpp in DIR. With GUI the tests open windows:
 # every test case runs in a process of its own on a virtual X display of its own
 # (scripts/with-virtual-display), labelled `gui`, and may leave screenshots. LABELS label
-# the other programs' tests (ctest -L).
+# the other programs' tests (ctest -L). WRAPPER runs the program (its listing and each test
+# case) through a script, such as scripts/with-private-pcscd.
 function(wynfc_add_tests name)
-    cmake_parse_arguments(ARG "GUI" "DIR" "LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI" "DIR;WRAPPER" "LIBS;LABELS" ${ARGN})
     if(NOT WYNFC_BUILD_TESTS)
         return()
     endif()
@@ -29,6 +30,9 @@ function(wynfc_add_tests name)
         WYNFC_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         WYNFC_BINARY_DIR="${PROJECT_BINARY_DIR}"
         WYNFC_RESOURCES_DIR="${PROJECT_SOURCE_DIR}/WyNfcApp/resources")
+    if(ARG_WRAPPER)
+        set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${ARG_WRAPPER}")
+    endif()
     if(ARG_GUI)
         target_compile_definitions(${name} PRIVATE WYNFC_SCREENSHOT_DIR="${PROJECT_BINARY_DIR}/screenshots")
         set_target_properties(${name} PROPERTIES

@@ -28,6 +28,13 @@ struct Timing {
     int bluetoothConnectAttempts = 3;
     Millis bluetoothConnectRetryPause{500};
 
+    // A PC/SC session's thread sleeps in the daemon's wait for reader changes; its end is asked
+    // for by cancelling that wait, again every pcscCancelRetry until the thread has ended (a
+    // cancel that comes just before the wait begins is lost). How long a host without a
+    // sheet (wynfc) waits for a tag to be presented to a real reader.
+    Millis pcscCancelRetry{50};
+    Millis tagPresentLimit{30000};
+
     // Longest the whole countdown can take before it declares the timeout.
     Millis countdownLimit() const { return countdownTick * (countdownStart + 1); }
 };

@@ -1,0 +1,111 @@
+#include "platform/linux/pcsc/pcsc_storage_card.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+
+namespace wynfc::pcsc {
+namespace {
+
+constexpr std::array<std::uint8_t, 8> kStorageCardPrefix{0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00, 0x03, 0x06};
+
+// The standard byte of a storage card's ATR.
+constexpr std::uint8_t kIso14443APart3 = 0x03;
+constexpr std::uint8_t kIso15693Part3 = 0x0B;
+constexpr std::uint8_t kIso15693Part4 = 0x0C;
+constexpr std::uint8_t kFeliCa = 0x11;
+
+// The historical bytes of an ATR, or nothing when the ATR does not hold them where its
+// format byte says.
+std::optional<Bytes> historicalBytes(const Bytes& atr) {
+    if (atr.size() < 2 || (atr[0] != 0x3B && atr[0] != 0x3F)) {
+        return std::nullopt;
+    }
+    const int historicalCount = atr[1] & 0x0F;
+    std::size_t index = 1;
+    std::uint8_t indicator = atr[1];
+    // Each interface byte group: TA, TB, TC present per bit, TD chains to the next group.
+    while (true) {
+        const int present = (indicator >> 4) & 0x0F;
+        std::size_t next = index + 1;
+        next += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(present & 0x07)));
+        if ((present & 0x08) == 0) {
+            index = next;
+            break;
+        }
+        if (next >= atr.size()) {
+            return std::nullopt;
+        }
+        indicator = atr[next];
+        index = next;
+    }
+    if (index + historicalCount > atr.size()) {
+        return std::nullopt;
+    }
+    return Bytes(atr.begin() + static_cast<long>(index),
+                 atr.begin() + static_cast<long>(index) + historicalCount);
+}
+
+} // namespace
+
+CardKind classifyAtr(const Bytes& atr) {
+    const auto historical = historicalBytes(atr);
+    if (!historical) {
+        return {};
+    }
+    if (historical->size() < kStorageCardPrefix.size() + 3 ||
+        !std::equal(kStorageCardPrefix.begin(), kStorageCardPrefix.end(), historical->begin())) {
+        // A processor card answers ISO 7816-4 commands itself.
+        return {TagKind::Iso7816, MifareFamily::Unknown};
+    }
+    const std::uint8_t standard = (*historical)[kStorageCardPrefix.size()];
+    const int cardName =
+        ((*historical)[kStorageCardPrefix.size() + 1] << 8) | (*historical)[kStorageCardPrefix.size() + 2];
+    switch (standard) {
+    case kIso15693Part3:
+    case kIso15693Part4:
+        return {TagKind::Iso15693, MifareFamily::Unknown};
+    case kFeliCa:
+        return {TagKind::FeliCa, MifareFamily::Unknown};
+    case kIso14443APart3:
+        // Card names 0x0003 and 0x003A are the Ultralight family; 0x0038..0x0039 Plus.
+        if (cardName == 0x0003 || cardName == 0x003A) {
+            return {TagKind::Mifare, MifareFamily::Ultralight};
+        }
+        if (cardName == 0x0038 || cardName == 0x0039) {
+            return {TagKind::Mifare, MifareFamily::Plus};
+        }
+        return {TagKind::Mifare, MifareFamily::Unknown};
+    default:
+        return {TagKind::Other, MifareFamily::Unknown};
+    }
+}
+
+Bytes getUidCommand() {
+    return {0xFF, 0xCA, 0x00, 0x00, 0x00};
+}
+
+Bytes readBinaryCommand(int block) {
+    return {0xFF, 0xB0, static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block), 0x04};
+}
+
+Bytes updateBinaryCommand(int block, const Bytes& dataBlock) {
+    Bytes command{0xFF, 0xD6, static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block),
+                  static_cast<std::uint8_t>(dataBlock.size())};
+    command.insert(command.end(), dataBlock.begin(), dataBlock.end());
+    return command;
+}
+
+std::optional<NfcError> statusWordError(const Bytes& response) {
+    if (response.size() < 2) {
+        return NfcError{NfcError::kTagResponseError, "The reader answered without a status word"};
+    }
+    const std::uint8_t sw1 = response[response.size() - 2];
+    const std::uint8_t sw2 = response[response.size() - 1];
+    if (sw1 == 0x90 && sw2 == 0x00) {
+        return std::nullopt;
+    }
+    return NfcError{NfcError::kTagResponseError, "Tag response error"};
+}
+
+} // namespace wynfc::pcsc
