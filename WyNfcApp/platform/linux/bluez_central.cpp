@@ -345,6 +345,7 @@ void BluezCentralCore::onNameAppeared(const std::string& uniqueName) {
                  GVariant* objects = g_variant_get_child_value(result, 0);
                  tree.load(objects);
                  g_variant_unref(objects);
+                 adapterPath = chooseAdapter(); // the devices BlueZ knows already are on it
                  for (const auto& path : tree.pathsWith(kDeviceInterface)) {
                      if (const auto peripheral = peripheralFor(path)) {
                          updateName(*peripheral);
@@ -449,7 +450,7 @@ void BluezCentralCore::onPropertiesChanged(const std::string& path, const std::s
             updateState();
         }
     } else if (interface == kDeviceInterface) {
-        const auto peripheral = peripheralAt(path);
+        const auto peripheral = peripheralFor(path);
         if (!peripheral) {
             return;
         }

@@ -131,6 +131,13 @@ TEST(BluezCentral, DiscoveryReportsEveryDeviceHeardWithWhatItAdvertisesAsOnePeri
     rig.central->stopScan();
     EXPECT_TRUE(rig.fake.waitFor([](const FakeState& s) { return !s.discovering; }, kPatience));
     EXPECT_FALSE(rig.central->isScanning());
+
+    // A new central finds the devices BlueZ still lists, once they are heard again.
+    rig.central.reset();
+    rig.start();
+    rig.central->scanForPeripherals();
+    rig.recorder.takeUntil("discover " + kReaderAddress);
+    EXPECT_EQ(rig.recorder.advertisement(kReaderAddress).serviceUuids, std::vector<std::string>{kReaderService});
 }
 
 TEST(BluezCentral, ConnectsOnlyOnceTheServicesAreResolvedAndGivesUpAfterItsTimeout) {

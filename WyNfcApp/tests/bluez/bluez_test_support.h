@@ -279,14 +279,18 @@ struct BluezRig {
 // Waits until the published value satisfies the predicate.
 template <typename T, typename Predicate>
 bool waitUntil(Published<T>& published, Predicate predicate, Millis limit = kPatience) {
-    std::mutex mutex;
-    std::condition_variable changed;
-    auto subscription = published.observe([&](const T&) {
-        std::lock_guard lock(mutex);
-        changed.notify_all();
+    // Shared with the observer: a call already under way may end after this wait has.
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable changed;
+    };
+    const auto signal = std::make_shared<Signal>();
+    auto subscription = published.observe([signal](const T&) {
+        std::lock_guard lock(signal->mutex);
+        signal->changed.notify_all();
     });
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, limit, [&] { return predicate(published.get()); });
+    std::unique_lock lock(signal->mutex);
+    return signal->changed.wait_for(lock, limit, [&] { return predicate(published.get()); });
 }
 
 } // namespace wynfc::test
