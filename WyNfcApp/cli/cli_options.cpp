@@ -13,30 +13,31 @@ const std::map<std::string, Command> kCommands = {
 
 // Which options each command takes (besides the common --map, --products, --help).
 const std::map<Command, std::set<std::string>> kAllowed = {
-    {Command::Read, {"--reader", "--tag", "--json"}},
-    {Command::Write, {"--reader", "--tag", "--save", "--values", "--set", "--no-verify", "--json"}},
+    {Command::Read, {"--reader", "--device", "--tag", "--json"}},
+    {Command::Write,
+     {"--reader", "--device", "--tag", "--save", "--values", "--set", "--no-verify", "--json"}},
     {Command::Decode, {"--area", "--hex", "--tag", "--json"}},
     {Command::Areas, {"--json"}},
     {Command::Version, {}},
     {Command::Help, {}},
 };
 
-const std::set<std::string> kTakesValue = {"--reader", "--tag", "--save", "--values",  "--set",
-                                           "--area",   "--hex", "--map",  "--products"};
+const std::set<std::string> kTakesValue = {"--reader", "--device", "--tag", "--save", "--values",
+                                           "--set",    "--area",   "--hex", "--map",  "--products"};
 
 } // namespace
 
 const char* usageText() {
     return R"(Usage: wynfc COMMAND [OPTIONS]
 
-Reads and writes the settings of LED drivers with an NFC tag, here on the built-in simulated
-driver and reader.
+Reads and writes the settings of LED drivers with an NFC tag, through a Bluetooth NFC reader
+(a FEIG "Smart HF-BLE") or on the built-in simulated driver and readers.
 
 Commands:
-  read    [--reader sim-nfc|sim-ble] [--tag FILE] [--json]
+  read    [--reader sim-nfc|sim-ble|ble] [--device NAME|ADDRESS] [--tag FILE] [--json]
           Read a driver: identification, product description and every memory area it announces.
-  write   [--reader ...] [--tag FILE] [--save FILE] (--values FILE | --set AREA.ITEM[.BIT]=VALUE ...)
-          [--no-verify] [--json]
+  write   [--reader ...] [--device ...] [--tag FILE] [--save FILE]
+          (--values FILE | --set AREA.ITEM[.BIT]=VALUE ...) [--no-verify] [--json]
           Read the driver, write the values, then read it again and check them (unless --no-verify).
           VALUE: a decimal or 0x-hexadecimal number; a decimal number for "bigint" items; comma-
           separated hexadecimal bytes for "array" items; 0 or 1 for a bit.
@@ -48,17 +49,20 @@ Commands:
           The version text the configuration page is given.
 
 Options:
-  --reader sim-nfc|sim-ble  the simulated directly attached NFC reader, or the simulated Bluetooth
-                            reader (default sim-ble)
-  --tag FILE                driver tag image (default: the shipped full_feature sample)
+  --reader sim-nfc|sim-ble|ble
+                            the simulated directly attached NFC reader, the simulated Bluetooth
+                            reader (default sim-ble), or a real Bluetooth NFC reader through BlueZ
+  --device NAME|ADDRESS     with --reader ble: the reader with this name or Bluetooth address
+                            (default: the first reader found)
+  --tag FILE                simulated driver's tag image (default: the shipped full_feature sample)
   --save FILE               write the simulated tag's memory to FILE after the job
   --json                    machine-readable output: one JSON object per line
   --map FILE                address map (default: the shipped one)
   --products FILE           product table (default: the shipped one)
   --help                    this text
 
-Exit status: 0 when the job completed, 1 when it failed or the product is not supported,
-2 for usage errors and unreadable or malformed input files.
+Exit status: 0 when the job completed, 1 when it failed, the product is not supported or the
+Bluetooth reader could not be reached, 2 for usage errors and unreadable or malformed input files.
 )";
 }
 
@@ -98,9 +102,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
                 options.reader = ReaderChoice::SimNfc;
             } else if (value == "sim-ble") {
                 options.reader = ReaderChoice::SimBle;
+            } else if (value == "ble") {
+                options.reader = ReaderChoice::Ble;
             } else {
-                throw UsageError("unknown reader \"" + value + "\" (sim-nfc or sim-ble)");
+                throw UsageError("unknown reader \"" + value + "\" (sim-nfc, sim-ble or ble)");
             }
+        } else if (option == "--device") {
+            options.device = value;
         } else if (option == "--tag") {
             options.tagFile = value;
         } else if (option == "--save") {
@@ -124,6 +132,12 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         }
     }
 
+    if (options.reader == ReaderChoice::Ble && (options.tagFile || options.saveFile)) {
+        throw UsageError("--tag and --save are for the simulated driver, not with --reader ble");
+    }
+    if (options.device && options.reader != ReaderChoice::Ble) {
+        throw UsageError("--device goes with --reader ble");
+    }
     if (options.command == Command::Write && options.valuesFile.has_value() == !options.sets.empty()) {
         throw UsageError("write needs either --values FILE or one or more --set AREA.ITEM[.BIT]=VALUE");
     }

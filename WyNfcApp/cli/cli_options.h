@@ -14,11 +14,16 @@ public:
 };
 
 enum class Command { Read, Write, Decode, Areas, Version, Help };
-enum class ReaderChoice { SimNfc, SimBle };
+enum class ReaderChoice { SimNfc, SimBle, Ble };
+
+inline bool isBluetooth(ReaderChoice reader) {
+    return reader == ReaderChoice::SimBle || reader == ReaderChoice::Ble;
+}
 
 struct Options {
     Command command = Command::Help;
     ReaderChoice reader = ReaderChoice::SimBle;
+    std::optional<std::string> device; // --reader ble: the reader's name or address
     std::optional<std::string> tagFile;
     std::optional<std::string> saveFile;
     std::optional<std::string> valuesFile;

@@ -60,6 +60,8 @@ Timing timing() {
     product.countdownTick = scaled(product.countdownTick);
     product.scanLoopPeriod = scaled(product.scanLoopPeriod);
     product.delayedEnding = scaled(product.delayedEnding);
+    // BlueZ's own limits stay: they are reached only when something is wrong.
+    product.bluetoothScanLimit = scaled(product.bluetoothScanLimit);
     return product;
 }
 
@@ -141,7 +143,8 @@ struct Session {
 
 Session openSession(const Options& options, std::ostream& out) {
     Session session{loadTag(options), nullptr};
-    session.host = std::make_unique<PageHost>(options.reader, bundleFor(options), session.tag, timing());
+    session.host =
+        std::make_unique<PageHost>(options.reader, bundleFor(options), session.tag, timing(), options.device);
     if (options.json) {
         session.host->setEventSink([&out](const PageEvent& event) {
             out << eventJson(event) << '\n' << std::flush;

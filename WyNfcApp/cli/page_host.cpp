@@ -1,12 +1,73 @@
 #include "cli/page_host.h"
 
+#include "platform/linux/bluez_central.h"
 #include "readers/bluetooth_manager.h"
 #include "web/page_events.h"
 
+#include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 namespace wynfc::cli {
 namespace {
+
+// A central that tells the host its state as well as its delegate: the pages keep only what
+// they show, and a host without them still has to say why no reader came.
+class WatchedCentral final : public CentralManager, private CentralManagerDelegate {
+public:
+    WatchedCentral(const CentralManagerFactory& inner, CentralManagerDelegate& outer,
+                   std::shared_ptr<PageHost::CentralWatch> watch)
+        : mOuter(outer), mWatch(std::move(watch)) {
+        mCentral = inner(*this);
+    }
+    ~WatchedCentral() override { mCentral.reset(); } // no callback runs once it has gone
+
+    CentralState state() const override { return mCentral->state(); }
+    void scanForPeripherals() override { mCentral->scanForPeripherals(); }
+    void stopScan() override { mCentral->stopScan(); }
+    bool isScanning() const override { return mCentral->isScanning(); }
+    void connect(const std::shared_ptr<Peripheral>& peripheral) override { mCentral->connect(peripheral); }
+    void cancelPeripheralConnection(const std::shared_ptr<Peripheral>& peripheral) override {
+        mCentral->cancelPeripheralConnection(peripheral);
+    }
+
+private:
+    void centralManagerDidUpdateState(CentralManager& central) override {
+        mWatch->state.set(central.state());
+        mOuter.centralManagerDidUpdateState(*this);
+    }
+    void didDiscover(CentralManager&, const std::shared_ptr<Peripheral>& peripheral,
+                     const AdvertisementData& advertisementData, int rssi) override {
+        mOuter.didDiscover(*this, peripheral, advertisementData, rssi);
+    }
+    void didConnect(CentralManager&, const std::shared_ptr<Peripheral>& peripheral) override {
+        mOuter.didConnect(*this, peripheral);
+    }
+    void didFailToConnect(CentralManager&, const std::shared_ptr<Peripheral>& peripheral,
+                          const std::optional<BleError>& error) override {
+        mWatch->failedConnections.modify([](int& count) { ++count; });
+        mOuter.didFailToConnect(*this, peripheral, error);
+    }
+    void didDisconnectPeripheral(CentralManager&, const std::shared_ptr<Peripheral>& peripheral,
+                                 const std::optional<BleError>& error) override {
+        mOuter.didDisconnectPeripheral(*this, peripheral, error);
+    }
+
+    CentralManagerDelegate& mOuter;
+    std::shared_ptr<PageHost::CentralWatch> mWatch;
+    std::unique_ptr<CentralManager> mCentral; // last: it goes first
+};
+
+bool sameText(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+std::string seconds(Millis duration) {
+    const auto tenths = (duration.count() + 50) / 100;
+    return std::to_string(tenths / 10) + (tenths % 10 != 0 ? "." + std::to_string(tenths % 10) : "") + " s";
+}
 
 // A job that takes longer than this has stalled (a read of every area takes a few seconds
 // at worst, with the reader's own timeouts).
@@ -19,16 +80,25 @@ bool isFinalReadStatus(const std::string& status) {
 } // namespace
 
 PageHost::PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, std::shared_ptr<VirtualTag> tag,
-                   Timing timing)
-    : mTiming(timing), mTag(std::move(tag)), mReader(reader),
+                   Timing timing, std::optional<std::string> device)
+    : mTiming(timing), mTag(std::move(tag)), mReader(reader), mDevice(std::move(device)),
       mFeig(std::make_shared<SimulatedFeigReader>(timing)),
       mWeb(std::make_shared<RecordingWebViewHost>(*mMain)) {
     mRadio.addDevice(mFeig);
     WorkPageEnvironment environment;
     environment.tabData = std::make_shared<MyTabData>();
     environment.bundle = std::move(bundle);
-    environment.platform = {mNfc, mRadio.centralFactory(*mMain), mMain, timing};
-    mPage = WorkPage::create(reader == ReaderChoice::SimBle ? ReaderMode::BLE : ReaderMode::NFC, environment);
+    CentralManagerFactory centrals = mRadio.centralFactory(*mMain);
+    if (reader == ReaderChoice::Ble) {
+        BluezCentral::Options options;
+        options.timing = timing;
+        centrals = [inner = BluezCentral::factory(*mMain, options), watch = mCentralWatch](
+                       CentralManagerDelegate& delegate) -> std::unique_ptr<CentralManager> {
+            return std::make_unique<WatchedCentral>(inner, delegate, watch);
+        };
+    }
+    environment.platform = {mNfc, centrals, mMain, timing};
+    mPage = WorkPage::create(isBluetooth(reader) ? ReaderMode::BLE : ReaderMode::NFC, environment);
     mWeb->setScriptObserver([this](const std::string& script) { onScript(script); });
     mStatusSubscription = mPage->state.observe([this](const WorkPageState& state) {
         if (mStatusObserver) {
@@ -93,6 +163,10 @@ void PageHost::open() {
         mPage->appear();
     });
     mMain->waitIdle();
+    if (mReader == ReaderChoice::Ble) {
+        connectRealReader();
+        return;
+    }
     if (mReader != ReaderChoice::SimBle) {
         return;
     }
@@ -107,6 +181,85 @@ void PageHost::open() {
     BluetoothManager* manager = mPage->bluetoothManager();
     if (manager == nullptr || !manager->isConnected.get() || !manager->hasTransferCharacteristic()) {
         throw std::runtime_error("could not connect to the Bluetooth NFC reader");
+    }
+    mMain->sync([&] { mPage->deviceSheetOk(); });
+}
+
+bool PageHost::waitForBluetooth(const std::function<bool()>& condition, Millis limit) {
+    // Shared with the observers: a call already under way may end after this wait has.
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable changed;
+        void wake() {
+            std::lock_guard lock(mutex);
+            changed.notify_all();
+        }
+    };
+    const auto signal = std::make_shared<Signal>();
+    const auto state = mCentralWatch->state.observe([signal](CentralState) { signal->wake(); });
+    const auto failed = mCentralWatch->failedConnections.observe([signal](int) { signal->wake(); });
+    const auto found =
+        mPage->dataHandler().discoveredPeripherals.observe([signal](const auto&) { signal->wake(); });
+    Published<bool>::Subscription connected;
+    if (BluetoothManager* manager = mPage->bluetoothManager()) {
+        connected = manager->isConnected.observe([signal](bool) { signal->wake(); });
+    }
+    std::unique_lock lock(signal->mutex);
+    return signal->changed.wait_for(lock, limit, condition);
+}
+
+void PageHost::connectRealReader() {
+    const auto wanted = [&](const std::shared_ptr<Peripheral>& peripheral) {
+        return !mDevice || sameText(peripheral->identifier(), *mDevice) || peripheral->name() == *mDevice;
+    };
+    std::shared_ptr<Peripheral> reader;
+    const auto unusable = [&] {
+        const CentralState state = mCentralWatch->state.get();
+        return state == CentralState::unsupported || state == CentralState::unauthorized ||
+               state == CentralState::poweredOff;
+    };
+    waitForBluetooth(
+        [&] {
+            const auto found = mPage->dataHandler().discoveredPeripherals.get();
+            const auto match = std::find_if(found.begin(), found.end(), wanted);
+            reader = match != found.end() ? *match : nullptr;
+            return reader || unusable();
+        },
+        mTiming.bluetoothScanLimit);
+    switch (mCentralWatch->state.get()) {
+    case CentralState::unsupported:
+        throw std::runtime_error(
+            "Bluetooth is not available here: no Bluetooth adapter, or the BlueZ service "
+            "(bluetoothd) is not running");
+    case CentralState::unauthorized:
+        throw std::runtime_error("this user may not use Bluetooth: BlueZ refused access");
+    case CentralState::poweredOff:
+        throw std::runtime_error("Bluetooth is off: switch it on (for example: bluetoothctl power on)");
+    default:
+        break;
+    }
+    if (!reader) {
+        throw std::runtime_error("no Bluetooth NFC reader" +
+                                 (mDevice ? " \"" + *mDevice + "\"" : std::string()) + " found within " +
+                                 seconds(mTiming.bluetoothScanLimit));
+    }
+    const std::string named = reader->name().value_or("") + " (" + reader->identifier() + ")";
+    const int failedBefore = mCentralWatch->failedConnections.get();
+    mMain->sync([&] { mPage->connectPeripheral(reader); });
+    BluetoothManager* manager = mPage->bluetoothManager();
+    // The central gives up on its own, after its attempts or its connection limit.
+    waitForBluetooth(
+        [&] {
+            return manager->isConnected.get() || unusable() ||
+                   mCentralWatch->failedConnections.get() > failedBefore;
+        },
+        mTiming.bluetoothConnectTimeout + mTiming.bluetoothCallTimeout);
+    // The connection came in a callback from the bus, which is no task of the main queue: once
+    // it has returned, the service and characteristic discovery it started are tasks to wait for.
+    mMain->sync([] {});
+    mMain->waitIdle();
+    if (!manager->isConnected.get() || !manager->hasTransferCharacteristic()) {
+        throw std::runtime_error("could not connect to the Bluetooth NFC reader " + named);
     }
     mMain->sync([&] { mPage->deviceSheetOk(); });
 }
@@ -127,7 +280,7 @@ JobOutcome PageHost::waitForRun(int runsBefore, bool isWrite) {
     const WorkPageState ending = mPage->snapshot();
     JobOutcome outcome{ending.mStatusTips, ending.mHasError ? ending.mErrorTips : "", ending.mProgressValue,
                        ending.mStatusTips == (isWrite ? "Write completed" : "Read completed")};
-    if (mReader == ReaderChoice::SimBle) {
+    if (isBluetooth(mReader)) {
         if (!isWrite && !outcome.completed) {
             // The scan loop would try again and again: stop it, as the user would.
             mMain->sync([&] { mPage->setScanWorkStatus(RunStatus::PAUSE_STATUS); });

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,20 +33,22 @@ struct JobOutcome {
     bool completed = false; // "Read completed" / "Write completed"
 };
 
-// Plays the configuration page's part for a work page that runs on the simulated driver:
-// posts the page's requests, receives every event the page would, and works the device
-// sheet as a user would (picks the simulated Bluetooth reader).
+// Plays the configuration page's part for a work page: posts the page's requests, receives
+// every event the page would, and works the device sheet as a user would (picks the simulated
+// Bluetooth reader, or the first real one BlueZ finds, or the one named).
 class PageHost {
 public:
+    // `tag` is the simulated driver's; `device` names the real reader to use (--reader ble).
     PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, std::shared_ptr<VirtualTag> tag,
-             Timing timing);
+             Timing timing, std::optional<std::string> device = std::nullopt);
     ~PageHost();
 
     PageHost(const PageHost&) = delete;
     PageHost& operator=(const PageHost&) = delete;
 
-    // Opens the page and, with the Bluetooth reader, connects to it. Throws std::runtime_error
-    // when the reader cannot be reached.
+    // Opens the page and, with a Bluetooth reader, connects to it. Throws std::runtime_error,
+    // with a message for the user, when the reader cannot be reached: no Bluetooth here, off,
+    // refused, no reader found within Timing::bluetoothScanLimit, or no connection.
     void open();
 
     // One read job; events arrive at the event sink as they come.
@@ -56,6 +59,12 @@ public:
     std::string version();
 
     void setEventSink(std::function<void(const PageEvent&)> sink);
+
+    // What the real reader's central reported that the pages do not keep (--reader ble).
+    struct CentralWatch {
+        Published<CentralState> state{CentralState::unknown};
+        Published<int> failedConnections{0};
+    };
     // Called on every change of the status panel.
     void setStatusObserver(std::function<void(const WorkPageState&)> observer);
     std::vector<PageEvent> events() const;
@@ -66,10 +75,16 @@ private:
     bool waitForEvent(const std::function<bool(const std::vector<PageEvent>&)>& condition);
     JobOutcome waitForRun(int runsBefore, bool isWrite);
     void ensureTagPresented();
+    void connectRealReader();
+    // Waits until the condition holds, re-checked whenever Bluetooth's state or the readers
+    // found change; false after the limit.
+    bool waitForBluetooth(const std::function<bool()>& condition, Millis limit);
 
     Timing mTiming;
     std::shared_ptr<VirtualTag> mTag;
     ReaderChoice mReader;
+    std::optional<std::string> mDevice;
+    std::shared_ptr<CentralWatch> mCentralWatch = std::make_shared<CentralWatch>();
     // The real GLib main loop, on a thread of its own; the caller's thread drives the page as a
     // worker would.
     GLibMainLoopThread mMainLoop;

@@ -27,6 +27,8 @@ struct Timing {
     Millis bluetoothConnectTimeout{30000};
     int bluetoothConnectAttempts = 3;
     Millis bluetoothConnectRetryPause{500};
+    // How long a host without a device sheet (wynfc) looks for a Bluetooth reader.
+    Millis bluetoothScanLimit{15000};
 
     // A PC/SC session's thread sleeps in the daemon's wait for reader changes; its end is asked
     // for by cancelling that wait, again every pcscCancelRetry until the thread has ended (a
