@@ -90,9 +90,13 @@ Bytes readBinaryCommand(int block) {
 }
 
 Bytes updateBinaryCommand(int block, const Bytes& dataBlock) {
-    Bytes command{0xFF, 0xD6, static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(block),
-                  static_cast<std::uint8_t>(dataBlock.size())};
-    command.insert(command.end(), dataBlock.begin(), dataBlock.end());
+    Bytes command(5 + dataBlock.size());
+    command[0] = 0xFF;
+    command[1] = 0xD6;
+    command[2] = static_cast<std::uint8_t>(block >> 8);
+    command[3] = static_cast<std::uint8_t>(block);
+    command[4] = static_cast<std::uint8_t>(dataBlock.size());
+    std::copy(dataBlock.begin(), dataBlock.end(), command.begin() + 5);
     return command;
 }
 
