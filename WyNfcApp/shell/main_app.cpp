@@ -2,6 +2,7 @@
 
 #include "platform/console_log.h"
 #include "platform/linux/application_bundle.h"
+#include "platform/linux/bluez_central.h"
 #include "platform/linux/glib_main_queue.h"
 #include "platform/linux/gtk/gtk_file_chooser.h"
 #include "platform/linux/gtk/session_sheet_service.h"
@@ -27,8 +28,10 @@ AppOptions takeAppOptions(std::vector<std::string>& arguments) {
         if (i == 0) {
             rest.push_back(argument);
         } else if (argument == "--simulate") {
+            options.simulate = true;
             options.simulateImage.reset();
         } else if (argument.rfind("--simulate=", 0) == 0) {
+            options.simulate = true;
             const std::string image = argument.substr(11);
             if (image.empty()) {
                 throw UsageError("--simulate= needs a driver image file");
@@ -67,7 +70,8 @@ std::string appUsageText() {
            "\n"
            "  --simulate[=IMAGE]  put a simulated driver (a tag image, by default the\n"
            "                      full-feature sample) on simulated NFC and Bluetooth readers;\n"
-           "                      this build has no other readers yet\n"
+           "                      without it the Bluetooth mode uses this machine's Bluetooth\n"
+           "                      (BlueZ) and the NFC mode the simulated driver\n"
            "  --save FILE         write the simulated driver to FILE when the window closes\n"
            "  --version           print the version\n"
            "  --help              print this text\n";
@@ -135,14 +139,22 @@ int MainApp::run(int argc, char** argv) {
         std::make_shared<GtkNativeFileChooser>([&window]() -> Gtk::Window* { return window.get(); });
     auto sheets = std::make_shared<SessionSheetService>(driver.tagReader(), mainQueue, timing.delayedEnding,
                                                         [&window]() -> Gtk::Window* { return window.get(); });
-    context.platform = {sheets, driver.centralFactory(*mainQueue), mainQueue, timing};
+    // Bluetooth readers nearby, through BlueZ on the system bus, unless all is simulated.
+    BluezCentral::Options bluetooth;
+    bluetooth.timing = timing;
+    context.platform = {sheets,
+                        options.simulate ? driver.centralFactory(*mainQueue)
+                                         : BluezCentral::factory(*mainQueue, bluetooth),
+                        mainQueue, timing};
 
     auto app = Gtk::Application::create("org.wynfc.WyNfcApp", Gio::Application::Flags::NON_UNIQUE);
     app->signal_activate().connect([&] {
         if (!window) {
             installShellStyle();
-            window = std::make_unique<MainWindow>(context, "WyNfc — simulated driver (" +
-                                                               image.filename().string() + ")");
+            const std::string driverName = "simulated driver (" + image.filename().string() + ")";
+            window = std::make_unique<MainWindow>(
+                context, options.simulate ? "WyNfc — " + driverName
+                                          : "WyNfc — Bluetooth readers nearby; NFC: " + driverName);
             app->add_window(*window);
         }
         window->present();

@@ -17,6 +17,9 @@ public:
 
 // The application's own options; GTK's are left for GTK.
 struct AppOptions {
+    // Both readers simulated (--simulate); else the Bluetooth mode uses the machine's
+    // Bluetooth through BlueZ.
+    bool simulate = false;
     // The driver image the simulated readers hold (the full-feature sample when empty).
     std::optional<std::filesystem::path> simulateImage;
     // Where the simulated driver is saved when the application ends.
