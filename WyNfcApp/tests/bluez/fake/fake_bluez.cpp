@@ -272,7 +272,7 @@ struct FakeBluez::Impl final : CentralManagerDelegate, PeripheralDelegate {
         std::vector<Gatt> characteristics;
     };
     struct Device {
-        FakeDevice spec;
+        FakeDevice info;
         std::string path;
         bool inRange = true;
         bool exported = false;
@@ -477,11 +477,11 @@ struct FakeBluez::Impl final : CentralManagerDelegate, PeripheralDelegate {
         for (const auto& device : devices) {
             if (interface == kDevice && path == device->path) {
                 // A device without a name has its address, with dashes, as its alias.
-                std::string alias = device->spec.address;
+                std::string alias = device->info.address;
                 std::replace(alias.begin(), alias.end(), ':', '-');
-                alias = device->spec.name.value_or(alias);
+                alias = device->info.name.value_or(alias);
                 Dictionary properties;
-                properties.add("Address", g_variant_new_string(device->spec.address.c_str()))
+                properties.add("Address", g_variant_new_string(device->info.address.c_str()))
                     .add("AddressType", g_variant_new_string("public"))
                     .add("Alias", g_variant_new_string(alias.c_str()))
                     .add("Paired", g_variant_new_boolean(FALSE))
@@ -491,14 +491,14 @@ struct FakeBluez::Impl final : CentralManagerDelegate, PeripheralDelegate {
                     .add("Connected", g_variant_new_boolean(device->connected))
                     .add("Adapter", g_variant_new_object_path(kAdapterPath))
                     .add("ServicesResolved", g_variant_new_boolean(device->resolved));
-                if (device->spec.name) {
-                    properties.add("Name", g_variant_new_string(device->spec.name->c_str()));
+                if (device->info.name) {
+                    properties.add("Name", g_variant_new_string(device->info.name->c_str()));
                 }
-                if (device->spec.uuids) {
-                    properties.add("UUIDs", stringArray(*device->spec.uuids));
+                if (device->info.uuids) {
+                    properties.add("UUIDs", stringArray(*device->info.uuids));
                 }
                 if (device->heard) {
-                    properties.add("RSSI", g_variant_new_int16(static_cast<gint16>(device->spec.rssi)));
+                    properties.add("RSSI", g_variant_new_int16(static_cast<gint16>(device->info.rssi)));
                 }
                 return properties.end();
             }
@@ -679,12 +679,12 @@ struct FakeBluez::Impl final : CentralManagerDelegate, PeripheralDelegate {
                 --connectFailures;
                 g_dbus_method_invocation_return_dbus_error(invocation, connectError.c_str(),
                                                            connectMessage.c_str());
-            } else if (!device.spec.gatt || !simPeripherals.count(device.spec.gatt->identifier())) {
+            } else if (!device.info.gatt || !simPeripherals.count(device.info.gatt->identifier())) {
                 g_dbus_method_invocation_return_dbus_error(invocation, "org.bluez.Error.Failed",
                                                            "le-connection-abort-by-local");
             } else {
                 device.connect = invocation;
-                device.sim = simPeripherals[device.spec.gatt->identifier()];
+                device.sim = simPeripherals[device.info.gatt->identifier()];
                 simCentral->connect(device.sim);
             }
         } else if (method == "Disconnect") {
@@ -718,7 +718,7 @@ struct FakeBluez::Impl final : CentralManagerDelegate, PeripheralDelegate {
             g_variant_lookup(options, "type", "&s", &type);
             const std::string kind = type;
             writes.push_back(
-                FakeWrite{device.spec.address, characteristic.uuid, Bytes(data, data + size), kind});
+                FakeWrite{device.info.address, characteristic.uuid, Bytes(data, data + size), kind});
             g_variant_unref(value);
             g_variant_unref(options);
             publish();
@@ -776,7 +776,7 @@ struct FakeBluez::Impl final : CentralManagerDelegate, PeripheralDelegate {
         } else {
             changed(
                 device.path, kDevice,
-                Dictionary().add("RSSI", g_variant_new_int16(static_cast<gint16>(device.spec.rssi))).end());
+                Dictionary().add("RSSI", g_variant_new_int16(static_cast<gint16>(device.info.rssi))).end());
         }
     }
 
@@ -1149,7 +1149,7 @@ struct FakeBluez::Impl final : CentralManagerDelegate, PeripheralDelegate {
         now.discoveryTransport = transport;
         for (const auto& device : devices) {
             if (device->connected) {
-                now.connected.push_back(device->spec.address);
+                now.connected.push_back(device->info.address);
             }
             for (const auto& service : device->services) {
                 for (const auto& characteristic : service.characteristics) {
@@ -1215,7 +1215,7 @@ void FakeBluez::addDevice(FakeDevice device) {
         if (device.gatt) {
             impl_->radio.addDevice(device.gatt);
         }
-        own->spec = std::move(device);
+        own->info = std::move(device);
         impl_->devices.push_back(std::move(own));
         impl_->hear(*impl_->devices.back());
     });
@@ -1225,13 +1225,13 @@ void FakeBluez::addDevice(FakeDevice device) {
 void FakeBluez::setUuids(const std::string& address, std::optional<std::vector<std::string>> uuids) {
     impl_->thread.sync([&] {
         for (auto& device : impl_->devices) {
-            if (device->spec.address != address) {
+            if (device->info.address != address) {
                 continue;
             }
-            device->spec.uuids = std::move(uuids);
-            if (device->spec.uuids) {
+            device->info.uuids = std::move(uuids);
+            if (device->info.uuids) {
                 impl_->changed(device->path, kDevice,
-                               Dictionary().add("UUIDs", stringArray(*device->spec.uuids)).end());
+                               Dictionary().add("UUIDs", stringArray(*device->info.uuids)).end());
             } else {
                 impl_->changed(device->path, kDevice, Dictionary().end(), {"UUIDs"});
             }
@@ -1242,8 +1242,8 @@ void FakeBluez::setUuids(const std::string& address, std::optional<std::vector<s
 void FakeBluez::advertise(const std::string& address, int rssi) {
     impl_->thread.sync([&] {
         for (auto& device : impl_->devices) {
-            if (device->spec.address == address) {
-                device->spec.rssi = rssi;
+            if (device->info.address == address) {
+                device->info.rssi = rssi;
                 impl_->hear(*device);
             }
         }
@@ -1253,11 +1253,11 @@ void FakeBluez::advertise(const std::string& address, int rssi) {
 void FakeBluez::removeDevice(const std::string& address) {
     impl_->thread.sync([&] {
         for (auto& device : impl_->devices) {
-            if (device->spec.address == address && device->inRange) {
+            if (device->info.address == address && device->inRange) {
                 device->inRange = false;
                 impl_->forget(*device);
-                if (device->spec.gatt) {
-                    impl_->radio.removeDevice(device->spec.gatt);
+                if (device->info.gatt) {
+                    impl_->radio.removeDevice(device->info.gatt);
                 }
             }
         }
@@ -1311,8 +1311,8 @@ void FakeBluez::holdServiceDiscovery(bool hold) {
 void FakeBluez::dropLink(const std::string& address) {
     impl_->thread.sync([&] {
         for (auto& device : impl_->devices) {
-            if (device->spec.address == address && device->spec.gatt) {
-                device->spec.gatt->disconnect();
+            if (device->info.address == address && device->info.gatt) {
+                device->info.gatt->disconnect();
             }
         }
     });
