@@ -116,13 +116,6 @@ struct PageBehindBluez : ReaderBehindBluez {
         environment.platform = {std::make_shared<SimulatedTagReaderService>(),
                                 BluezCentral::factory(*main, options), main, timing};
         page = WorkPage::create(ReaderMode::BLE, environment);
-        web->setScriptObserver([this](const std::string& script) {
-            if (auto call = parseEventScript(script)) {
-                std::lock_guard lock(mutex);
-                events.push_back(call->payload);
-                changed.notify_all();
-            }
-        });
         main->sync([&] {
             page->attachWebView(web);
             page->appear();
@@ -133,7 +126,6 @@ struct PageBehindBluez : ReaderBehindBluez {
         main->sync([&] { page->handlePageRequest("HIDE_APP", ""); });
         page->waitForJobs();
         main->waitIdle();
-        web->setScriptObserver({});
         page.reset();
         main->waitIdle();
     }
@@ -152,22 +144,12 @@ struct PageBehindBluez : ReaderBehindBluez {
         return ended;
     }
 
-    bool waitForEvent(const std::string& payload) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, kPatience, [&] {
-            return std::find(events.begin(), events.end(), payload) != events.end();
-        });
-    }
-
     std::shared_ptr<RecordingWebViewHost> web = std::make_shared<RecordingWebViewHost>(*main);
     std::shared_ptr<WorkPage> page;
     int runsEnded = 0;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<std::string> events;
 };
 
-TEST(WorkPageOverBluez, ReadsASampleDriverToReadCompletedAndWritesIt) {
+TEST(WorkPageOverBluez, ReadsASampleDriverToReadCompletedAndFailsARunWhoseLinkDrops) {
     PageBehindBluez rig;
     auto& found = rig.page->dataHandler().discoveredPeripherals;
     ASSERT_TRUE(waitUntil(found, [](const auto& list) { return !list.empty(); }));
@@ -182,23 +164,22 @@ TEST(WorkPageOverBluez, ReadsASampleDriverToReadCompletedAndWritesIt) {
     ASSERT_TRUE(rig.waitForRunEnd()) << rig.page->snapshot().mStatusTips;
     EXPECT_EQ(rig.page->snapshot().mStatusTips, "Read completed");
     EXPECT_FALSE(rig.page->snapshot().mHasError);
-    // The popup closes once the read's ending has passed; then the page takes a write.
+    // The popup closes once the read's ending has passed; then the page takes another request.
     ASSERT_TRUE(
         rig.page->waitForState([](const WorkPageState& s) { return !s.mShowBLEOperatePopup; }, kPatience));
 
-    rig.post("SHOW_WRITE_MODE_POPUP:");
-    ASSERT_TRUE(rig.waitForEvent(kWriteEventPayload));
-    const Bytes id = rig.tag->blockBytes(0, 1);
-    rig.post(
-        "WRITE_DATA:" + std::to_string(id[0]) + "," + std::to_string(id[1]) +
-        R"(:[{"name": "nfc_data_addr_dc_dali_setting", "data": [{"propName": "max_level", "value": 201}]}])");
+    // The reader drops the link in the middle of the next read: the run fails, and the device
+    // sheet comes back for another reader.
+    for (int request = 0; request < 4; ++request) {
+        rig.feig->planNextAnswer({});
+    }
+    rig.feig->planNextAnswer(FeigAnswerPlan::disconnecting());
+    rig.post("SHOW_READ_MODE_POPUP:");
     ASSERT_TRUE(rig.waitForRunEnd()) << rig.page->snapshot().mStatusTips;
-    EXPECT_EQ(rig.page->snapshot().mStatusTips, "Write completed");
-    const auto values = nlohmann::json::parse(*sharedApi().getJsonValuesFromDataByName(
-        "nfc_data_addr_dc_dali_setting",
-        numbersFromBytes(areaBytes(*rig.tag, "nfc_data_addr_dc_dali_setting"))));
-    EXPECT_TRUE(std::any_of(values.begin(), values.end(),
-                            [](const auto& v) { return v["name"] == "max_level" && v["value"] == 201; }));
+    EXPECT_NE(rig.page->snapshot().mStatusTips, "Read completed");
+    EXPECT_TRUE(rig.page->snapshot().mReadFailed);
+    EXPECT_FALSE(rig.page->bluetoothManager()->isConnected.get());
+    EXPECT_TRUE(rig.page->snapshot().mShowBLE);
 }
 
 } // namespace
