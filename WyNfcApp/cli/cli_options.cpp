@@ -13,30 +13,33 @@ const std::map<std::string, Command> kCommands = {
 
 // Which options each command takes (besides the common --map, --products, --help).
 const std::map<Command, std::set<std::string>> kAllowed = {
-    {Command::Read, {"--reader", "--device", "--tag", "--json"}},
+    {Command::Read, {"--reader", "--device", "--pcsc-reader", "--tag", "--json"}},
     {Command::Write,
-     {"--reader", "--device", "--tag", "--save", "--values", "--set", "--no-verify", "--json"}},
+     {"--reader", "--device", "--pcsc-reader", "--tag", "--save", "--values", "--set", "--no-verify",
+      "--json"}},
     {Command::Decode, {"--area", "--hex", "--tag", "--json"}},
     {Command::Areas, {"--json"}},
     {Command::Version, {}},
     {Command::Help, {}},
 };
 
-const std::set<std::string> kTakesValue = {"--reader", "--device", "--tag", "--save", "--values",
-                                           "--set",    "--area",   "--hex", "--map",  "--products"};
+const std::set<std::string> kTakesValue = {"--reader", "--device", "--pcsc-reader", "--tag",
+                                           "--save",   "--values", "--set",         "--area",
+                                           "--hex",    "--map",    "--products"};
 
 } // namespace
 
 const char* usageText() {
     return R"(Usage: wynfc COMMAND [OPTIONS]
 
-Reads and writes the settings of LED drivers with an NFC tag, through a Bluetooth NFC reader
-(a FEIG "Smart HF-BLE") or on the built-in simulated driver and readers.
+Reads and writes the settings of LED drivers with an NFC tag, through a USB NFC reader (PC/SC),
+a Bluetooth NFC reader (a FEIG "Smart HF-BLE") or on the built-in simulated driver and readers.
 
 Commands:
-  read    [--reader sim-nfc|sim-ble|ble] [--device NAME|ADDRESS] [--tag FILE] [--json]
+  read    [--reader sim-nfc|sim-ble|ble|nfc] [--device NAME|ADDRESS] [--pcsc-reader NAME]
+          [--tag FILE] [--json]
           Read a driver: identification, product description and every memory area it announces.
-  write   [--reader ...] [--device ...] [--tag FILE] [--save FILE]
+  write   [--reader ...] [--device ...] [--pcsc-reader ...] [--tag FILE] [--save FILE]
           (--values FILE | --set AREA.ITEM[.BIT]=VALUE ...) [--no-verify] [--json]
           Read the driver, write the values, then read it again and check them (unless --no-verify).
           VALUE: a decimal or 0x-hexadecimal number; a decimal number for "bigint" items; comma-
@@ -49,11 +52,14 @@ Commands:
           The version text the configuration page is given.
 
 Options:
-  --reader sim-nfc|sim-ble|ble
+  --reader sim-nfc|sim-ble|ble|nfc
                             the simulated directly attached NFC reader, the simulated Bluetooth
-                            reader (default sim-ble), or a real Bluetooth NFC reader through BlueZ
+                            reader (default sim-ble), a real Bluetooth NFC reader through BlueZ,
+                            or a real NFC reader attached to this machine, through pcscd
   --device NAME|ADDRESS     with --reader ble: the reader with this name or Bluetooth address
                             (default: the first reader found)
+  --pcsc-reader NAME        with --reader nfc: only the readers whose name holds NAME (default:
+                            every reader; the tag is looked for on all of them)
   --tag FILE                simulated driver's tag image (default: the shipped full_feature sample)
   --save FILE               write the simulated tag's memory to FILE after the job
   --json                    machine-readable output: one JSON object per line
@@ -61,8 +67,9 @@ Options:
   --products FILE           product table (default: the shipped one)
   --help                    this text
 
-Exit status: 0 when the job completed, 1 when it failed, the product is not supported or the
-Bluetooth reader could not be reached, 2 for usage errors and unreadable or malformed input files.
+Exit status: 0 when the job completed, 1 when it failed, the product is not supported, the
+reader could not be reached or no tag was presented to it, 2 for usage errors and unreadable or
+malformed input files.
 )";
 }
 
@@ -104,11 +111,15 @@ Options parseOptions(const std::vector<std::string>& arguments) {
                 options.reader = ReaderChoice::SimBle;
             } else if (value == "ble") {
                 options.reader = ReaderChoice::Ble;
+            } else if (value == "nfc") {
+                options.reader = ReaderChoice::Nfc;
             } else {
-                throw UsageError("unknown reader \"" + value + "\" (sim-nfc, sim-ble or ble)");
+                throw UsageError("unknown reader \"" + value + "\" (sim-nfc, sim-ble, ble or nfc)");
             }
         } else if (option == "--device") {
             options.device = value;
+        } else if (option == "--pcsc-reader") {
+            options.pcscReader = value;
         } else if (option == "--tag") {
             options.tagFile = value;
         } else if (option == "--save") {
@@ -132,8 +143,12 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         }
     }
 
-    if (options.reader == ReaderChoice::Ble && (options.tagFile || options.saveFile)) {
-        throw UsageError("--tag and --save are for the simulated driver, not with --reader ble");
+    if (isReal(options.reader) && (options.tagFile || options.saveFile)) {
+        throw UsageError(std::string("--tag and --save are for the simulated driver, not with --reader ") +
+                         (options.reader == ReaderChoice::Ble ? "ble" : "nfc"));
+    }
+    if (options.pcscReader && options.reader != ReaderChoice::Nfc) {
+        throw UsageError("--pcsc-reader goes with --reader nfc");
     }
     if (options.device && options.reader != ReaderChoice::Ble) {
         throw UsageError("--device goes with --reader ble");

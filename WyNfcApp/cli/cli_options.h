@@ -14,7 +14,11 @@ public:
 };
 
 enum class Command { Read, Write, Decode, Areas, Version, Help };
-enum class ReaderChoice { SimNfc, SimBle, Ble };
+enum class ReaderChoice { SimNfc, SimBle, Ble, Nfc };
+
+inline bool isReal(ReaderChoice reader) {
+    return reader == ReaderChoice::Ble || reader == ReaderChoice::Nfc;
+}
 
 inline bool isBluetooth(ReaderChoice reader) {
     return reader == ReaderChoice::SimBle || reader == ReaderChoice::Ble;
@@ -23,7 +27,8 @@ inline bool isBluetooth(ReaderChoice reader) {
 struct Options {
     Command command = Command::Help;
     ReaderChoice reader = ReaderChoice::SimBle;
-    std::optional<std::string> device; // --reader ble: the reader's name or address
+    std::optional<std::string> device;     // --reader ble: the reader's name or address
+    std::optional<std::string> pcscReader; // --reader nfc: part of the PC/SC reader's name
     std::optional<std::string> tagFile;
     std::optional<std::string> saveFile;
     std::optional<std::string> valuesFile;

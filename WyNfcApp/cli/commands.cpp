@@ -62,6 +62,7 @@ Timing timing() {
     product.delayedEnding = scaled(product.delayedEnding);
     // BlueZ's own limits stay: they are reached only when something is wrong.
     product.bluetoothScanLimit = scaled(product.bluetoothScanLimit);
+    product.tagPresentLimit = scaled(product.tagPresentLimit);
     return product;
 }
 
@@ -143,8 +144,8 @@ struct Session {
 
 Session openSession(const Options& options, std::ostream& out) {
     Session session{loadTag(options), nullptr};
-    session.host =
-        std::make_unique<PageHost>(options.reader, bundleFor(options), session.tag, timing(), options.device);
+    session.host = std::make_unique<PageHost>(options.reader, bundleFor(options), session.tag, timing(),
+                                              options.device, options.pcscReader);
     if (options.json) {
         session.host->setEventSink([&out](const PageEvent& event) {
             out << eventJson(event) << '\n' << std::flush;

@@ -1,11 +1,15 @@
 #include "cli/page_host.h"
 
 #include "platform/linux/bluez_central.h"
+#ifdef WYNFC_HAVE_PCSC
+#include "platform/linux/pcsc/pcsc_tag_reader.h"
+#endif
 #include "readers/bluetooth_manager.h"
 #include "web/page_events.h"
 
 #include <algorithm>
 #include <cctype>
+#include <iostream>
 #include <stdexcept>
 
 namespace wynfc::cli {
@@ -80,10 +84,20 @@ bool isFinalReadStatus(const std::string& status) {
 } // namespace
 
 PageHost::PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, std::shared_ptr<VirtualTag> tag,
-                   Timing timing, std::optional<std::string> device)
+                   Timing timing, std::optional<std::string> device, std::optional<std::string> pcscReader)
     : mTiming(timing), mTag(std::move(tag)), mReader(reader), mDevice(std::move(device)),
       mFeig(std::make_shared<SimulatedFeigReader>(timing)),
       mWeb(std::make_shared<RecordingWebViewHost>(*mMain)) {
+    mPcscReader = std::move(pcscReader);
+    std::shared_ptr<TagReaderService> tagReaders = mNfc;
+#ifdef WYNFC_HAVE_PCSC
+    if (reader == ReaderChoice::Nfc) {
+        tagReaders = std::make_shared<PcscTagReaderService>(mPcscReader, timing);
+    }
+#endif
+    mSheet = std::make_shared<PrintedSheetService>(tagReaders, [](const std::string& line) {
+        std::cerr << "NFC sheet: " + line + "\n" << std::flush;
+    });
     mRadio.addDevice(mFeig);
     WorkPageEnvironment environment;
     environment.tabData = std::make_shared<MyTabData>();
@@ -97,7 +111,7 @@ PageHost::PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, st
             return std::make_unique<WatchedCentral>(inner, delegate, watch);
         };
     }
-    environment.platform = {mNfc, centrals, mMain, timing};
+    environment.platform = {mSheet, centrals, mMain, timing};
     mPage = WorkPage::create(isBluetooth(reader) ? ReaderMode::BLE : ReaderMode::NFC, environment);
     mWeb->setScriptObserver([this](const std::string& script) { onScript(script); });
     mStatusSubscription = mPage->state.observe([this](const WorkPageState& state) {
@@ -165,6 +179,10 @@ void PageHost::open() {
     mMain->waitIdle();
     if (mReader == ReaderChoice::Ble) {
         connectRealReader();
+        return;
+    }
+    if (mReader == ReaderChoice::Nfc) {
+        checkPcscReader();
         return;
     }
     if (mReader != ReaderChoice::SimBle) {
@@ -264,6 +282,55 @@ void PageHost::connectRealReader() {
     mMain->sync([&] { mPage->deviceSheetOk(); });
 }
 
+void PageHost::checkPcscReader() {
+#ifdef WYNFC_HAVE_PCSC
+    PcscTagReaderService pcsc(mPcscReader, mTiming);
+    if (!pcsc.serviceRunning()) {
+        throw std::runtime_error(
+            "the PC/SC service (pcscd) is not running: start it (for example: sudo systemctl start "
+            "pcscd.socket)");
+    }
+    if (pcsc.readerNames().empty()) {
+        throw std::runtime_error(
+            mPcscReader ? "no NFC reader whose name holds \"" + *mPcscReader +
+                              "\" is attached (pcsc_scan lists the readers)"
+                        : std::string("no NFC reader is attached (pcsc_scan lists the readers)"));
+    }
+#else
+    throw std::runtime_error(
+        "this wynfc was built without PC/SC (libpcsclite): --reader nfc is not available");
+#endif
+}
+
+void PageHost::awaitRealTag(int runsBefore, int detectionsBefore, int endingsBefore) {
+    if (mReader != ReaderChoice::Nfc) {
+        return;
+    }
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable changed;
+        void wake() {
+            std::lock_guard lock(mutex);
+            changed.notify_all();
+        }
+    };
+    const auto signal = std::make_shared<Signal>();
+    const auto detected = mSheet->detections.observe([signal](int) { signal->wake(); });
+    const auto ended = mSheet->endings.observe([signal](int) { signal->wake(); });
+    const auto state = mPage->state.observe([signal](const WorkPageState&) { signal->wake(); });
+    std::unique_lock lock(signal->mutex);
+    const bool came = signal->changed.wait_for(lock, mTiming.tagPresentLimit, [&] {
+        return mSheet->detections.get() > detectionsBefore || mSheet->endings.get() > endingsBefore ||
+               mPage->snapshot().mRunsEnded > runsBefore;
+    });
+    lock.unlock();
+    if (!came) {
+        mSheet->closeSheet();
+        throw std::runtime_error("no tag was presented to the NFC reader within " +
+                                 seconds(mTiming.tagPresentLimit));
+    }
+}
+
 void PageHost::ensureTagPresented() {
     if (mReader == ReaderChoice::SimNfc && mNfc->tagsInField().empty()) {
         mNfc->present(mTag);
@@ -295,8 +362,11 @@ JobOutcome PageHost::waitForRun(int runsBefore, bool isWrite) {
 
 JobOutcome PageHost::read() {
     const int runsBefore = mPage->snapshot().mRunsEnded;
+    const int detectionsBefore = mSheet->detections.get();
+    const int endingsBefore = mSheet->endings.get();
     post("SHOW_READ_MODE_POPUP:");
     ensureTagPresented();
+    awaitRealTag(runsBefore, detectionsBefore, endingsBefore);
     JobOutcome outcome = waitForRun(runsBefore, false);
     if (!isFinalReadStatus(outcome.status)) {
         // The product description could not be read: the run set no status of its own.
@@ -313,12 +383,15 @@ JobOutcome PageHost::write(const std::string& data) {
         });
     };
     const auto before = writeEvents(events());
+    const int detectionsBefore = mSheet->detections.get();
+    const int endingsBefore = mSheet->endings.get();
     post("SHOW_WRITE_MODE_POPUP:");
     if (mPage->snapshot().mShowErrorTipsPopup) {
         return {"Write failed",
                 "Failed to write! Reading data was occurred an error, please read data again!", 0.0F, false};
     }
     ensureTagPresented();
+    awaitRealTag(mPage->snapshot().mRunsEnded, detectionsBefore, endingsBefore);
     if (!waitForEvent([&](const std::vector<PageEvent>& events) { return writeEvents(events) > before; })) {
         throw std::runtime_error("no tag answered in write mode");
     }

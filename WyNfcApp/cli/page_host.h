@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/cli_options.h"
+#include "cli/printed_sheet.h"
 #include "platform/bundle.h"
 #include "platform/linux/glib_main_loop_thread.h"
 #include "platform/published.h"
@@ -35,12 +36,15 @@ struct JobOutcome {
 
 // Plays the configuration page's part for a work page: posts the page's requests, receives
 // every event the page would, and works the device sheet as a user would (picks the simulated
-// Bluetooth reader, or the first real one BlueZ finds, or the one named).
+// Bluetooth reader, or the first real one BlueZ finds, or the one named). With an NFC reader the
+// tag session's sheet is printed on standard error, one line per text.
 class PageHost {
 public:
-    // `tag` is the simulated driver's; `device` names the real reader to use (--reader ble).
+    // `tag` is the simulated driver's; `device` names the real reader to use (--reader ble),
+    // `pcscReader` part of the name of the PC/SC reader to use (--reader nfc).
     PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, std::shared_ptr<VirtualTag> tag,
-             Timing timing, std::optional<std::string> device = std::nullopt);
+             Timing timing, std::optional<std::string> device = std::nullopt,
+             std::optional<std::string> pcscReader = std::nullopt);
     ~PageHost();
 
     PageHost(const PageHost&) = delete;
@@ -48,7 +52,8 @@ public:
 
     // Opens the page and, with a Bluetooth reader, connects to it. Throws std::runtime_error,
     // with a message for the user, when the reader cannot be reached: no Bluetooth here, off,
-    // refused, no reader found within Timing::bluetoothScanLimit, or no connection.
+    // refused, no reader found within Timing::bluetoothScanLimit, or no connection; with the
+    // PC/SC reader, pcscd not running or no reader attached.
     void open();
 
     // One read job; events arrive at the event sink as they come.
@@ -75,6 +80,11 @@ private:
     bool waitForEvent(const std::function<bool(const std::vector<PageEvent>&)>& condition);
     JobOutcome waitForRun(int runsBefore, bool isWrite);
     void ensureTagPresented();
+    // With a real NFC reader: waits until a tag is detected or the run has ended; throws when
+    // none came within Timing::tagPresentLimit (the session is ended first).
+    void awaitRealTag(int runsBefore, int detectionsBefore, int endingsBefore);
+    // Throws, with a message for the user, when pcscd is not running or lists no reader.
+    void checkPcscReader();
     void connectRealReader();
     // Waits until the condition holds, re-checked whenever Bluetooth's state or the readers
     // found change; false after the limit.
@@ -90,6 +100,9 @@ private:
     GLibMainLoopThread mMainLoop;
     std::shared_ptr<GLibMainQueue> mMain = mMainLoop.queue();
     std::shared_ptr<SimulatedTagReaderService> mNfc = std::make_shared<SimulatedTagReaderService>();
+    std::optional<std::string> mPcscReader;
+    // The tag reader the page uses (the simulated one, or PC/SC), its sheet printed.
+    std::shared_ptr<PrintedSheetService> mSheet;
     SimulatedRadio mRadio;
     std::shared_ptr<SimulatedFeigReader> mFeig;
     std::shared_ptr<RecordingWebViewHost> mWeb;

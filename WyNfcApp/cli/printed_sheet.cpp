@@ -1,0 +1,146 @@
+#include "cli/printed_sheet.h"
+
+namespace wynfc::cli {
+
+// Hears the inner session and tells the transport, naming the stand-in session instead.
+class PrintedSheetService::Delegate final : public TagReaderSessionDelegate {
+public:
+    Delegate(std::weak_ptr<TagReaderSessionDelegate> outer, PrintedSheetService& service)
+        : mOuter(std::move(outer)), mService(service) {}
+
+    std::weak_ptr<Session> session;
+
+    void tagReaderSessionDidBecomeActive(const std::shared_ptr<TagReaderSession>&) override {
+        const auto outer = mOuter.lock();
+        const auto own = session.lock();
+        if (outer && own) {
+            outer->tagReaderSessionDidBecomeActive(std::static_pointer_cast<TagReaderSession>(own));
+        }
+    }
+    void tagReaderSessionDidDetect(const std::shared_ptr<TagReaderSession>&,
+                                   const std::vector<std::shared_ptr<NfcTag>>& tags) override {
+        if (!tags.empty()) {
+            mService.detections.modify([](int& count) { ++count; });
+        }
+        const auto outer = mOuter.lock();
+        const auto own = session.lock();
+        if (outer && own) {
+            outer->tagReaderSessionDidDetect(std::static_pointer_cast<TagReaderSession>(own), tags);
+        }
+    }
+    void tagReaderSessionDidInvalidateWithError(const std::shared_ptr<TagReaderSession>&,
+                                                const NfcError& error) override;
+
+private:
+    std::weak_ptr<TagReaderSessionDelegate> mOuter;
+    PrintedSheetService& mService;
+};
+
+class PrintedSheetService::Session final : public TagReaderSession {
+public:
+    Session(PrintedSheetService& service, std::shared_ptr<Delegate> delegate)
+        : mService(service), mDelegate(std::move(delegate)) {}
+
+    void attach(std::shared_ptr<TagReaderSession> inner) { mInner = std::move(inner); }
+
+    void setAlertMessage(const std::string& text) override {
+        {
+            std::lock_guard lock(mMutex);
+            mAlert = text;
+        }
+        mInner->setAlertMessage(text);
+    }
+    void begin() override {
+        mService.mPrinter(alert());
+        mInner->begin();
+    }
+    void restartPolling() override { mInner->restartPolling(); }
+    void connect(const std::shared_ptr<NfcTag>& tag, TagCompletion completion) override {
+        mInner->connect(tag, std::move(completion));
+    }
+    void invalidate() override {
+        ending("done: " + alert());
+        mInner->invalidate();
+    }
+    void invalidate(const std::string& errorMessage) override {
+        ending("failed: " + errorMessage);
+        mInner->invalidate(errorMessage);
+    }
+
+    // The session ended without the application's word: the reader's own reason.
+    void endedBy(const NfcError& error) { ending("ended: " + error.description); }
+
+private:
+    std::string alert() const {
+        std::lock_guard lock(mMutex);
+        return mAlert;
+    }
+    // Prints the sheet's last text once, whichever ending comes first.
+    void ending(const std::string& line) {
+        {
+            std::lock_guard lock(mMutex);
+            if (mEnded) {
+                return;
+            }
+            mEnded = true;
+        }
+        mService.mPrinter(line);
+    }
+
+    PrintedSheetService& mService;
+    std::shared_ptr<Delegate> mDelegate; // the inner session holds it weakly
+    std::shared_ptr<TagReaderSession> mInner;
+    mutable std::mutex mMutex;
+    std::string mAlert;
+    bool mEnded = false;
+};
+
+void PrintedSheetService::Delegate::tagReaderSessionDidInvalidateWithError(
+    const std::shared_ptr<TagReaderSession>&, const NfcError& error) {
+    const auto own = session.lock();
+    if (own) {
+        own->endedBy(error);
+    }
+    mService.endings.modify([](int& count) { ++count; });
+    const auto outer = mOuter.lock();
+    if (outer && own) {
+        outer->tagReaderSessionDidInvalidateWithError(std::static_pointer_cast<TagReaderSession>(own), error);
+    }
+}
+
+PrintedSheetService::PrintedSheetService(std::shared_ptr<TagReaderService> inner, Printer printer)
+    : mInner(std::move(inner)), mPrinter(std::move(printer)) {}
+
+bool PrintedSheetService::readingAvailable() const {
+    return mInner->readingAvailable();
+}
+
+std::shared_ptr<TagReaderSession>
+PrintedSheetService::makeSession(PollingOptions polling, std::weak_ptr<TagReaderSessionDelegate> delegate) {
+    auto forward = std::make_shared<Delegate>(std::move(delegate), *this);
+    auto inner = mInner->makeSession(polling, forward);
+    if (!inner) {
+        return nullptr;
+    }
+    auto session = std::make_shared<Session>(*this, forward);
+    session->attach(std::move(inner));
+    forward->session = session;
+    std::lock_guard lock(mMutex);
+    mNewest = session;
+    return session;
+}
+
+bool PrintedSheetService::closeSheet() {
+    std::shared_ptr<Session> session;
+    {
+        std::lock_guard lock(mMutex);
+        session = mNewest.lock();
+    }
+    if (!session) {
+        return false;
+    }
+    session->invalidate("No tag was presented");
+    return true;
+}
+
+} // namespace wynfc::cli

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/published.h"
+#include "platform/tag_reader_session.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace wynfc::cli {
+
+// The tag session's sheet for a host without windows: wraps a tag reader service and hands
+// each sheet text to a printer (the alert message when the session begins, the success or
+// error at its end), and counts the tags the sessions detected, so that the host can tell
+// that a tag came. The sessions it makes stand in for the inner ones towards the delegate.
+class PrintedSheetService final : public TagReaderService {
+public:
+    using Printer = std::function<void(const std::string& line)>;
+
+    PrintedSheetService(std::shared_ptr<TagReaderService> inner, Printer printer);
+
+    bool readingAvailable() const override;
+    std::shared_ptr<TagReaderSession> makeSession(PollingOptions polling,
+                                                  std::weak_ptr<TagReaderSessionDelegate> delegate) override;
+
+    // Tags detected by every session so far (a detection with no tag does not count).
+    Published<int> detections{0};
+    // Sessions that have ended so far.
+    Published<int> endings{0};
+
+    // Ends the newest session as the user closing its sheet would; false when none runs.
+    bool closeSheet();
+
+private:
+    class Session;
+    class Delegate;
+
+    std::shared_ptr<TagReaderService> mInner;
+    Printer mPrinter;
+    std::mutex mMutex;
+    std::weak_ptr<Session> mNewest;
+};
+
+} // namespace wynfc::cli

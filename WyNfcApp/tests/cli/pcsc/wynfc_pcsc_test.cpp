@@ -1,0 +1,125 @@
+// wynfc with a real NFC reader: the program reaches the tag through the PC/SC daemon, here a
+// daemon of the test's own with the virtual reader driver and a virtual card holding a sample
+// driver. The whole test program runs in the private namespaces of scripts/with-private-pcscd.
+
+#include "pcsc_test_bench.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace wynfc::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readAll(const std::filesystem::path& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::filesystem::path scratchFolder() {
+    const auto path = std::filesystem::path(WYNFC_BINARY_DIR) / "wynfc_pcsc_test" / std::to_string(getpid());
+    std::filesystem::create_directories(path);
+    return path;
+}
+
+// Runs wynfc as its own process; it reaches the daemon through the namespace's socket.
+Outcome wynfc(const std::string& arguments, const std::string& scale = "0.05") {
+    const auto folder = scratchFolder();
+    const auto out = folder / "out.txt";
+    const auto err = folder / "err.txt";
+    const std::string command = "WYNFC_TIME_SCALE=" + scale + " '" + std::string(WYNFC_CLI) + "' " +
+                                arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(out), readAll(err)};
+}
+
+std::string lastLine(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    std::string last;
+    while (std::getline(lines, line)) {
+        last = line;
+    }
+    return last;
+}
+
+TEST(WynfcOverPcsc, ReadsAndWritesTheDriverOnWhicheverReaderHoldsIt) {
+    PrivatePcscd pcscd;
+    VirtualPcscCard card(sampleTag("full_feature"));
+    card.insert(kReaderPort[1]); // the second reader; the first stays empty
+    ASSERT_TRUE(waitForReader(kReaderName[1], true));
+    const Bytes before = card.tag()->blockBytes(0, card.tag()->blockCount());
+
+    const Outcome reading = wynfc("read --reader nfc --json");
+    ASSERT_EQ(reading.status, 0) << reading.err;
+    EXPECT_EQ(nlohmann::json::parse(lastLine(reading.out))["status"], "Read completed");
+    EXPECT_THAT(reading.out, HasSubstr("dali_setting_data:"));
+    // The sheet: its alert while the session runs, its ending.
+    EXPECT_THAT(reading.err, HasSubstr("NFC sheet: "));
+    EXPECT_THAT(reading.err, HasSubstr("NFC sheet: done: "));
+    EXPECT_EQ(card.tag()->blockBytes(0, card.tag()->blockCount()), before); // a read writes nothing
+
+    const Outcome writing = wynfc(
+        "write --reader nfc --pcsc-reader 'PCD 00 01' --set nfc_data_addr_dc_dali_setting.max_level=0xC9");
+    ASSERT_EQ(writing.status, 0) << writing.out << writing.err;
+    EXPECT_THAT(writing.out, HasSubstr("Status: Write completed"));
+    EXPECT_THAT(writing.out, HasSubstr("Verified: 1 value(s) in 1 area(s) read back as written."));
+    EXPECT_NE(card.tag()->blockBytes(0, card.tag()->blockCount()), before);
+}
+
+TEST(WynfcOverPcsc, SaysPlainlyWhyNoTagCanBeReached) {
+    {
+        const Outcome run = wynfc("read --reader nfc"); // no daemon at all
+        EXPECT_EQ(run.status, 1);
+        EXPECT_THAT(run.err, HasSubstr("the PC/SC service (pcscd) is not running"));
+        EXPECT_EQ(run.out, "");
+    }
+    PrivatePcscd pcscd;
+    {
+        const Outcome run = wynfc("read --reader nfc --pcsc-reader 'Desk reader'");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_THAT(run.err, HasSubstr("no NFC reader whose name holds \"Desk reader\" is attached"));
+        EXPECT_EQ(run.out, "");
+    }
+    {
+        const Outcome run = wynfc("read --reader nfc", "0.01"); // readers, but no card on them
+        EXPECT_EQ(run.status, 1);
+        EXPECT_THAT(run.err, HasSubstr("no tag was presented to the NFC reader within 0.3 s"));
+        EXPECT_THAT(run.out, ::testing::Not(HasSubstr("Read completed")));
+    }
+    {
+        const Outcome run =
+            wynfc("write --reader nfc --set nfc_data_addr_dc_dali_setting.max_level=1", "0.01");
+        EXPECT_EQ(run.status, 1);
+        EXPECT_THAT(run.err, HasSubstr("no tag was presented to the NFC reader within 0.3 s"));
+    }
+}
+
+TEST(WynfcOverPcsc, TheRealReaderKeepsToItsOwnOptions) {
+    const Outcome tag = wynfc("read --reader nfc --tag x.json");
+    EXPECT_EQ(tag.status, 2);
+    EXPECT_THAT(tag.err, HasSubstr("--tag and --save are for the simulated driver, not with --reader nfc"));
+    const Outcome reader = wynfc("read --reader sim-nfc --pcsc-reader x");
+    EXPECT_EQ(reader.status, 2);
+    EXPECT_THAT(reader.err, HasSubstr("--pcsc-reader goes with --reader nfc"));
+}
+
+} // namespace
+} // namespace wynfc::test
