@@ -7,8 +7,9 @@ namespace wynfc::cli {
 namespace {
 
 const std::map<std::string, Command> kCommands = {
-    {"read", Command::Read},   {"write", Command::Write},     {"decode", Command::Decode},
-    {"areas", Command::Areas}, {"version", Command::Version}, {"help", Command::Help},
+    {"read", Command::Read},       {"write", Command::Write},   {"dump", Command::Dump},
+    {"restore", Command::Restore}, {"decode", Command::Decode}, {"areas", Command::Areas},
+    {"version", Command::Version}, {"help", Command::Help},
 };
 
 // Which options each command takes (besides the common --map, --products, --help).
@@ -17,15 +18,17 @@ const std::map<Command, std::set<std::string>> kAllowed = {
     {Command::Write,
      {"--reader", "--device", "--pcsc-reader", "--tag", "--save", "--values", "--set", "--no-verify",
       "--json"}},
+    {Command::Dump, {"--reader", "--device", "--pcsc-reader", "--tag", "--out"}},
+    {Command::Restore, {"--reader", "--device", "--pcsc-reader", "--tag", "--save", "--image", "--any-uid"}},
     {Command::Decode, {"--area", "--hex", "--tag", "--json"}},
     {Command::Areas, {"--json"}},
     {Command::Version, {}},
     {Command::Help, {}},
 };
 
-const std::set<std::string> kTakesValue = {"--reader", "--device", "--pcsc-reader", "--tag",
-                                           "--save",   "--values", "--set",         "--area",
-                                           "--hex",    "--map",    "--products"};
+const std::set<std::string> kTakesValue = {"--reader",   "--device", "--pcsc-reader", "--tag", "--save",
+                                           "--values",   "--set",    "--area",        "--hex", "--map",
+                                           "--products", "--out",    "--image"};
 
 } // namespace
 
@@ -44,6 +47,12 @@ Commands:
           Read the driver, write the values, then read it again and check them (unless --no-verify).
           VALUE: a decimal or 0x-hexadecimal number; a decimal number for "bigint" items; comma-
           separated hexadecimal bytes for "array" items; 0 or 1 for a bit.
+  dump    [--reader ...] [--pcsc-reader ...] [--tag FILE] --out FILE
+          Read every block of the tag (256 blocks, or up to the first the tag refuses) into a tag
+          image file like the shipped samples.
+  restore [--reader ...] [--pcsc-reader ...] [--tag FILE] [--save FILE] --image FILE [--any-uid]
+          Write a tag image back: only the blocks that differ, each read back. An image of
+          another tag (UID) is refused unless --any-uid. Lists the blocks that failed.
   decode  --area NAME (--hex HEX | --tag FILE) [--json]
           Decode one memory area from bytes or from a driver tag image.
   areas   [--json]
@@ -86,6 +95,7 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         throw UsageError("unknown command \"" + arguments[0] + "\"");
     }
     options.command = command->second;
+    bool readerGiven = false;
 
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::string& option = arguments[i];
@@ -105,6 +115,7 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             value = arguments[++i];
         }
         if (option == "--reader") {
+            readerGiven = true;
             if (value == "sim-nfc") {
                 options.reader = ReaderChoice::SimNfc;
             } else if (value == "sim-ble") {
@@ -132,6 +143,12 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.verify = false;
         } else if (option == "--json") {
             options.json = true;
+        } else if (option == "--out") {
+            options.outFile = value;
+        } else if (option == "--image") {
+            options.imageFile = value;
+        } else if (option == "--any-uid") {
+            options.anyUid = true;
         } else if (option == "--area") {
             options.area = value;
         } else if (option == "--hex") {
@@ -155,6 +172,20 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     }
     if (options.command == Command::Write && options.valuesFile.has_value() == !options.sets.empty()) {
         throw UsageError("write needs either --values FILE or one or more --set AREA.ITEM[.BIT]=VALUE");
+    }
+    const bool blockWork = options.command == Command::Dump || options.command == Command::Restore;
+    if (blockWork && !readerGiven) {
+        options.reader = ReaderChoice::SimNfc;
+    }
+    if (blockWork && isBluetooth(options.reader)) {
+        throw UsageError("dump and restore work block by block, which only an NFC reader offers here: "
+                         "--reader sim-nfc or nfc (the Bluetooth reader's commands reach areas only)");
+    }
+    if (options.command == Command::Dump && !options.outFile) {
+        throw UsageError("dump needs --out FILE");
+    }
+    if (options.command == Command::Restore && !options.imageFile) {
+        throw UsageError("restore needs --image FILE");
     }
     if (options.command == Command::Decode) {
         if (!options.area) {

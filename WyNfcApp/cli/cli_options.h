@@ -13,7 +13,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class Command { Read, Write, Decode, Areas, Version, Help };
+enum class Command { Read, Write, Dump, Restore, Decode, Areas, Version, Help };
 enum class ReaderChoice { SimNfc, SimBle, Ble, Nfc };
 
 inline bool isReal(ReaderChoice reader) {
@@ -35,6 +35,9 @@ struct Options {
     std::vector<std::string> sets; // AREA.ITEM[.BIT]=VALUE
     bool verify = true;
     bool json = false;
+    std::optional<std::string> outFile;   // dump
+    std::optional<std::string> imageFile; // restore
+    bool anyUid = false;                  // restore
     std::optional<std::string> area;
     std::optional<std::string> hex;
     std::optional<std::string> mapFile;

@@ -3,10 +3,14 @@
 #include "cli/library_output.h"
 #include "cli/map_file.h"
 #include "cli/page_host.h"
+#include "cli/pcsc_readers.h"
+#include "cli/printed_sheet.h"
 #include "cli/report.h"
+#include "cli/tag_blocks.h"
 #include "cli/write_request.h"
 #include "data/product_feature.h"
 #include "platform/sim/folder_bundle.h"
+#include "platform/sim/simulated_tag_reader.h"
 #include "platform/sim/tag_image.h"
 #include "readers/shared_api.h"
 
@@ -174,7 +178,159 @@ void printEvents(std::ostream& out, const std::vector<PageEvent>& events, size_t
     }
 }
 
+// A dump reads this many blocks at most: the readers address blocks with one byte.
+constexpr int kDumpBlocks = 256;
+
+// The tag on the chosen NFC reader, for block work, its sheet printed as the page's is.
+struct BlockSession {
+    std::shared_ptr<SimulatedTagReaderService> simulation;
+    std::shared_ptr<VirtualTag> simulatedTag;
+    std::shared_ptr<PrintedSheetService> sheet;
+    std::unique_ptr<TagBlocks> tag;
+
+    ~BlockSession() {
+        tag.reset();
+        if (simulation) {
+            simulation->waitIdle();
+        }
+    }
+};
+
+std::unique_ptr<BlockSession> openBlockSession(const Options& options) {
+    auto session = std::make_unique<BlockSession>();
+    const Timing times = timing();
+    std::shared_ptr<TagReaderService> readers;
+    if (options.reader == ReaderChoice::Nfc) {
+        readers = pcscReaders(options.pcscReader, times);
+    } else {
+        session->simulatedTag = loadTag(options);
+        session->simulation = std::make_shared<SimulatedTagReaderService>();
+        readers = session->simulation;
+    }
+    session->sheet = std::make_shared<PrintedSheetService>(readers, [](const std::string& line) {
+        std::cerr << "NFC sheet: " + line + "\n" << std::flush;
+    });
+    session->tag = std::make_unique<TagBlocks>(*session->sheet, times, [&] {
+        if (session->simulation) {
+            session->simulation->present(session->simulatedTag);
+        }
+    });
+    return session;
+}
+
+std::string blockText(int block) {
+    return "block " + std::to_string(block);
+}
+
 } // namespace
+
+int runDump(const Options& options, std::ostream& out) {
+    auto session = openBlockSession(options);
+    TagImage image;
+    image.name = "dump";
+    image.uid = session->tag->uid();
+    if (image.uid.size() != TagImage::kUidSize) {
+        session->tag->finish("Dump failed", false);
+        out << "Failed: the tag's UID has " << image.uid.size() << " bytes, not " << TagImage::kUidSize
+            << '\n';
+        return 1;
+    }
+    std::string ending;
+    for (int block = 0; block < kDumpBlocks; ++block) {
+        const TagBlocks::BlockRead read = session->tag->readBlock(block);
+        if (read.error && read.error->code == NfcError::kTagResponseError && block > 0) {
+            // A tag answers blocks beyond its memory with an error: its memory ends here.
+            ending = "; " + blockText(block) + " and beyond: the tag refused them (" +
+                     read.error->description + "), taken as the end of its memory";
+            break;
+        }
+        if (read.error || read.bytes.size() != TagImage::kBlockSize) {
+            session->tag->finish("Dump failed", false);
+            out << "Failed: " << blockText(block) << " could not be read: "
+                << (read.error ? read.error->description
+                               : "it has " + std::to_string(read.bytes.size()) + " bytes")
+                << "\nNothing was saved.\n";
+            return 1;
+        }
+        image.memory.insert(image.memory.end(), read.bytes.begin(), read.bytes.end());
+        ++image.blockCount;
+    }
+    image.description = "Every block of the tag " + toHex(image.uid) + ", read by wynfc dump";
+    session->tag->finish("Dump completed", true);
+    try {
+        saveTagImage(image, *options.outFile);
+    } catch (const std::exception& error) {
+        throw UsageError(std::string("cannot save the tag image: ") + error.what());
+    }
+    out << "Dumped " << image.blockCount << " block(s) of the tag " << toHex(image.uid) << " into "
+        << *options.outFile << ending << '\n';
+    return 0;
+}
+
+int runRestore(const Options& options, std::ostream& out) {
+    TagImage image;
+    try {
+        image = loadTagImage(*options.imageFile);
+    } catch (const std::exception& error) {
+        throw UsageError(std::string("cannot use the tag image: ") + error.what());
+    }
+    auto session = openBlockSession(options);
+    TagBlocks& tag = *session->tag;
+    if (tag.uid() != image.uid && !options.anyUid) {
+        tag.finish("Restore refused", false);
+        out << "Refused: the image is of the tag " << toHex(image.uid) << ", this tag is " << toHex(tag.uid())
+            << " (--any-uid restores it anyway)\n";
+        return 1;
+    }
+    int written = 0;
+    int unchanged = 0;
+    std::vector<std::string> failures;
+    const int blocks = std::min(image.blockCount, kDumpBlocks);
+    for (int block = 0; block < blocks; ++block) {
+        const auto first = image.memory.begin() + static_cast<std::ptrdiff_t>(block) * TagImage::kBlockSize;
+        const Bytes wanted(first, first + TagImage::kBlockSize);
+        const TagBlocks::BlockRead before = tag.readBlock(block);
+        std::optional<NfcError> error = before.error;
+        if (!error && before.bytes == wanted) {
+            ++unchanged;
+            continue;
+        }
+        if (!error) {
+            error = tag.writeBlock(block, wanted);
+        }
+        if (!error) {
+            const TagBlocks::BlockRead after = tag.readBlock(block);
+            error = after.error;
+            if (!error && after.bytes != wanted) {
+                failures.push_back(blockText(block) + ": reads back as " + toHex(after.bytes) + ", not " +
+                                   toHex(wanted));
+                continue;
+            }
+            if (!error) {
+                ++written;
+                continue;
+            }
+        }
+        failures.push_back(blockText(block) + ": " + error->description);
+        if (error->code == NfcError::kTagConnectionLost ||
+            error->code == NfcError::kSessionTerminatedUnexpectedly ||
+            error->code == NfcError::kSessionInvalidated) {
+            failures.push_back("blocks " + std::to_string(block + 1) + " to " + std::to_string(blocks - 1) +
+                               ": not restored, the tag is out of reach");
+            break;
+        }
+    }
+    tag.finish(failures.empty() ? "Restore completed" : "Restore failed", failures.empty());
+    if (options.saveFile && session->simulatedTag) {
+        session->simulatedTag->save(*options.saveFile);
+    }
+    for (const std::string& failure : failures) {
+        out << "Failed: " << failure << '\n';
+    }
+    out << "Restored: " << written << " block(s) written and read back, " << unchanged << " unchanged, "
+        << failures.size() << " failure(s)\n";
+    return failures.empty() ? 0 : 1;
+}
 
 int runRead(const Options& options, std::ostream& out) {
     loadMap(options);

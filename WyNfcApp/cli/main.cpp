@@ -57,6 +57,10 @@ int run(const std::vector<std::string>& arguments, std::ostream& out) {
         return runRead(options, out);
     case Command::Write:
         return runWrite(options, out);
+    case Command::Dump:
+        return runDump(options, out);
+    case Command::Restore:
+        return runRestore(options, out);
     case Command::Decode:
         return runDecode(options, out);
     case Command::Areas:

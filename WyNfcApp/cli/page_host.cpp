@@ -1,9 +1,8 @@
 #include "cli/page_host.h"
 
+#include "cli/pcsc_readers.h"
+
 #include "platform/linux/bluez_central.h"
-#ifdef WYNFC_HAVE_PCSC
-#include "platform/linux/pcsc/pcsc_tag_reader.h"
-#endif
 #include "readers/bluetooth_manager.h"
 #include "web/page_events.h"
 
@@ -90,11 +89,9 @@ PageHost::PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, st
       mWeb(std::make_shared<RecordingWebViewHost>(*mMain)) {
     mPcscReader = std::move(pcscReader);
     std::shared_ptr<TagReaderService> tagReaders = mNfc;
-#ifdef WYNFC_HAVE_PCSC
     if (reader == ReaderChoice::Nfc) {
-        tagReaders = std::make_shared<PcscTagReaderService>(mPcscReader, timing);
+        tagReaders = pcscReaders(mPcscReader, timing); // throws when there is none
     }
-#endif
     mSheet = std::make_shared<PrintedSheetService>(tagReaders, [](const std::string& line) {
         std::cerr << "NFC sheet: " + line + "\n" << std::flush;
     });
@@ -179,10 +176,6 @@ void PageHost::open() {
     mMain->waitIdle();
     if (mReader == ReaderChoice::Ble) {
         connectRealReader();
-        return;
-    }
-    if (mReader == ReaderChoice::Nfc) {
-        checkPcscReader();
         return;
     }
     if (mReader != ReaderChoice::SimBle) {
@@ -280,26 +273,6 @@ void PageHost::connectRealReader() {
         throw std::runtime_error("could not connect to the Bluetooth NFC reader " + named);
     }
     mMain->sync([&] { mPage->deviceSheetOk(); });
-}
-
-void PageHost::checkPcscReader() {
-#ifdef WYNFC_HAVE_PCSC
-    PcscTagReaderService pcsc(mPcscReader, mTiming);
-    if (!pcsc.serviceRunning()) {
-        throw std::runtime_error(
-            "the PC/SC service (pcscd) is not running: start it (for example: sudo systemctl start "
-            "pcscd.socket)");
-    }
-    if (pcsc.readerNames().empty()) {
-        throw std::runtime_error(
-            mPcscReader ? "no NFC reader whose name holds \"" + *mPcscReader +
-                              "\" is attached (pcsc_scan lists the readers)"
-                        : std::string("no NFC reader is attached (pcsc_scan lists the readers)"));
-    }
-#else
-    throw std::runtime_error(
-        "this wynfc was built without PC/SC (libpcsclite): --reader nfc is not available");
-#endif
 }
 
 void PageHost::awaitRealTag(int runsBefore, int detectionsBefore, int endingsBefore) {

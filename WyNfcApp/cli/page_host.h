@@ -41,7 +41,9 @@ struct JobOutcome {
 class PageHost {
 public:
     // `tag` is the simulated driver's; `device` names the real reader to use (--reader ble),
-    // `pcscReader` part of the name of the PC/SC reader to use (--reader nfc).
+    // `pcscReader` part of the name of the PC/SC reader to use (--reader nfc). Throws
+    // std::runtime_error, with a message for the user, when pcscd is not running or lists no
+    // such reader.
     PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, std::shared_ptr<VirtualTag> tag,
              Timing timing, std::optional<std::string> device = std::nullopt,
              std::optional<std::string> pcscReader = std::nullopt);
@@ -52,8 +54,7 @@ public:
 
     // Opens the page and, with a Bluetooth reader, connects to it. Throws std::runtime_error,
     // with a message for the user, when the reader cannot be reached: no Bluetooth here, off,
-    // refused, no reader found within Timing::bluetoothScanLimit, or no connection; with the
-    // PC/SC reader, pcscd not running or no reader attached.
+    // refused, no reader found within Timing::bluetoothScanLimit, or no connection.
     void open();
 
     // One read job; events arrive at the event sink as they come.
@@ -83,8 +84,6 @@ private:
     // With a real NFC reader: waits until a tag is detected or the run has ended; throws when
     // none came within Timing::tagPresentLimit (the session is ended first).
     void awaitRealTag(int runsBefore, int detectionsBefore, int endingsBefore);
-    // Throws, with a message for the user, when pcscd is not running or lists no reader.
-    void checkPcscReader();
     void connectRealReader();
     // Waits until the condition holds, re-checked whenever Bluetooth's state or the readers
     // found change; false after the limit.

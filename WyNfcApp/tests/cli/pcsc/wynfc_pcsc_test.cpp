@@ -3,6 +3,7 @@
 // driver. The whole test program runs in the private namespaces of scripts/with-private-pcscd.
 
 #include "pcsc_test_bench.h"
+#include "platform/sim/tag_image.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -110,6 +111,59 @@ TEST(WynfcOverPcsc, SaysPlainlyWhyNoTagCanBeReached) {
         EXPECT_EQ(run.status, 1);
         EXPECT_THAT(run.err, HasSubstr("no tag was presented to the NFC reader within 0.3 s"));
     }
+}
+
+TEST(WynfcOverPcsc, DumpThenRestoreBringsBackEveryByte) {
+    PrivatePcscd pcscd;
+    VirtualPcscCard card(sampleTag("full_feature"));
+    card.insert(kReaderPort[0]);
+    ASSERT_TRUE(waitForReader(kReaderName[0], true));
+    const auto tag = card.tag();
+    const Bytes original = tag->blockBytes(0, tag->blockCount());
+
+    const auto image = scratchFolder() / "dump.json";
+    const Outcome dump = wynfc("dump --reader nfc --out " + image.string());
+    ASSERT_EQ(dump.status, 0) << dump.out << dump.err;
+    const TagImage dumped = loadTagImage(image);
+    EXPECT_EQ(dumped.uid, tag->uid());
+    EXPECT_EQ(dumped.memory, original);
+
+    // The driver is changed in three blocks; one of them is then locked.
+    const Bytes changed = {0xA5, 0xA5, 0xA5, 0xA5};
+    for (const int block : {3, 40, 255}) {
+        tag->setMemory(block, changed);
+    }
+    const Outcome restore = wynfc("restore --reader nfc --image " + image.string());
+    ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
+    EXPECT_THAT(restore.out,
+                HasSubstr("Restored: 3 block(s) written and read back, 253 unchanged, 0 failure(s)"));
+    EXPECT_EQ(tag->blockBytes(0, tag->blockCount()), original);
+
+    tag->setMemory(3, changed);
+    tag->setMemory(40, changed);
+    tag->protectBlock(40);
+    const Outcome locked = wynfc("restore --reader nfc --image " + image.string());
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_THAT(locked.out, HasSubstr("Failed: block 40: "));
+    EXPECT_THAT(locked.out,
+                HasSubstr("Restored: 1 block(s) written and read back, 254 unchanged, 1 failure(s)"));
+    EXPECT_THAT(locked.err, HasSubstr("NFC sheet: failed: Restore failed"));
+    EXPECT_EQ(tag->blockBytes(3, 1), Bytes(original.begin() + 12, original.begin() + 16));
+    EXPECT_EQ(tag->blockBytes(40, 1), changed);
+}
+
+TEST(WynfcOverPcsc, RestoreRefusesTheImageOfAnotherTag) {
+    PrivatePcscd pcscd;
+    VirtualPcscCard card(sampleTag("full_feature"));
+    card.insert(kReaderPort[0]);
+    ASSERT_TRUE(waitForReader(kReaderName[0], true));
+    const Bytes before = card.tag()->blockBytes(0, card.tag()->blockCount());
+
+    const Outcome refused =
+        wynfc("restore --reader nfc --image " + std::string(WYNFC_RESOURCES_DIR) + "/samples/basic.json");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_THAT(refused.out, HasSubstr("Refused: the image is of the tag "));
+    EXPECT_EQ(card.tag()->blockBytes(0, card.tag()->blockCount()), before);
 }
 
 TEST(WynfcOverPcsc, TheRealReaderKeepsToItsOwnOptions) {

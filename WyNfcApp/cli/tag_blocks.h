@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/nfc_tag.h"
+#include "platform/tag_reader_session.h"
+#include "platform/timing.h"
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace wynfc::cli {
+
+// One ISO 15693 tag on a tag reader, reached block by block for service work (dump and
+// restore), without the work page: a session of its own, the first ISO 15693 tag it detects,
+// and one block read or written at a time, each waited for on the caller's thread.
+class TagBlocks {
+public:
+    // Begins a session and connects to the first ISO 15693 tag detected within
+    // timing.tagPresentLimit; each operation then waits at most timing.countdownLimit().
+    // `present` is called once the session runs (the simulation puts its tag into the field
+    // there). Throws std::runtime_error with a message for the user when no tag comes, the
+    // session cannot be made, or it ends first.
+    TagBlocks(TagReaderService& service, Timing timing, const std::function<void()>& present = {});
+    // Ends the session (as failed unless finish() was called).
+    ~TagBlocks();
+
+    TagBlocks(const TagBlocks&) = delete;
+    TagBlocks& operator=(const TagBlocks&) = delete;
+
+    // The UID in the order the tag reports it.
+    Bytes uid() const { return mUid; }
+
+    // One block, or the error.
+    struct BlockRead {
+        Bytes bytes;
+        std::optional<NfcError> error;
+    };
+    BlockRead readBlock(int block);
+    std::optional<NfcError> writeBlock(int block, const Bytes& bytes);
+
+    // Ends the session showing the message, as success or as failure.
+    void finish(const std::string& message, bool success);
+
+private:
+    class Delegate;
+    std::shared_ptr<Delegate> mDelegate;
+    std::shared_ptr<TagReaderSession> mSession;
+    std::shared_ptr<Iso15693Tag> mTag;
+    Bytes mUid;
+    Millis mOperationLimit;
+    bool mFinished = false;
+};
+
+} // namespace wynfc::cli
