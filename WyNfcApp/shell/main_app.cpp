@@ -8,6 +8,9 @@
 #include "platform/linux/gtk/session_sheet_service.h"
 #include "platform/linux/key_file_user_defaults.h"
 #include "platform/linux/mailto_composer.h"
+#ifdef WYNFC_HAVE_PCSC
+#include "platform/linux/pcsc/pcsc_tag_reader.h"
+#endif
 #include "platform/sim/tag_image.h"
 #include "readers/shared_api.h"
 #include "shell/main_window.h"
@@ -71,7 +74,9 @@ std::string appUsageText() {
            "  --simulate[=IMAGE]  put a simulated driver (a tag image, by default the\n"
            "                      full-feature sample) on simulated NFC and Bluetooth readers;\n"
            "                      without it the Bluetooth mode uses this machine's Bluetooth\n"
-           "                      (BlueZ) and the NFC mode the simulated driver\n"
+           "                      (BlueZ), and the NFC mode the NFC readers attached to it\n"
+           "                      (pcscd) when pcscd lists one at start, else the simulated\n"
+           "                      driver\n"
            "  --save FILE         write the simulated driver to FILE when the window closes\n"
            "  --version           print the version\n"
            "  --help              print this text\n";
@@ -137,7 +142,21 @@ int MainApp::run(int argc, char** argv) {
     context.mailComposer = std::make_shared<MailtoComposer>();
     context.fileChooser =
         std::make_shared<GtkNativeFileChooser>([&window]() -> Gtk::Window* { return window.get(); });
-    auto sheets = std::make_shared<SessionSheetService>(driver.tagReader(), mainQueue, timing.delayedEnding,
+    // NFC readers attached to this machine, through pcscd, when it lists one, unless all is
+    // simulated. The home page shows the NFC card while the daemon lists a reader.
+    std::shared_ptr<TagReaderService> tagReaders = driver.tagReader();
+    std::string nfcName = "simulated driver (" + image.filename().string() + ")";
+#ifdef WYNFC_HAVE_PCSC
+    if (!options.simulate) {
+        auto pcsc = std::make_shared<PcscTagReaderService>(std::nullopt, timing);
+        const auto readers = pcsc->readerNames();
+        if (!readers.empty()) {
+            tagReaders = pcsc;
+            nfcName = readers.front() + (readers.size() > 1 ? " and other readers" : "");
+        }
+    }
+#endif
+    auto sheets = std::make_shared<SessionSheetService>(tagReaders, mainQueue, timing.delayedEnding,
                                                         [&window]() -> Gtk::Window* { return window.get(); });
     // Bluetooth readers nearby, through BlueZ on the system bus, unless all is simulated.
     BluezCentral::Options bluetooth;
@@ -151,10 +170,9 @@ int MainApp::run(int argc, char** argv) {
     app->signal_activate().connect([&] {
         if (!window) {
             installShellStyle();
-            const std::string driverName = "simulated driver (" + image.filename().string() + ")";
             window = std::make_unique<MainWindow>(
-                context, options.simulate ? "WyNfc — " + driverName
-                                          : "WyNfc — Bluetooth readers nearby; NFC: " + driverName);
+                context, options.simulate ? "WyNfc — " + nfcName
+                                          : "WyNfc — Bluetooth readers nearby; NFC: " + nfcName);
             app->add_window(*window);
         }
         window->present();

@@ -9,10 +9,11 @@ namespace {
 
 constexpr std::array<std::uint8_t, 8> kStorageCardPrefix{0x80, 0x4F, 0x0C, 0xA0, 0x00, 0x00, 0x03, 0x06};
 
-// The standard byte of a storage card's ATR.
-constexpr std::uint8_t kIso14443APart3 = 0x03;
-constexpr std::uint8_t kIso15693Part3 = 0x0B;
-constexpr std::uint8_t kIso15693Part4 = 0x0C;
+// The standard byte of a storage card's ATR: the standard and how far up its layers the reader
+// goes.
+constexpr std::uint8_t kIso14443AToLayer3 = 0x03;
+constexpr std::uint8_t kIso15693ToLayer3 = 0x0B;
+constexpr std::uint8_t kIso15693ToLayer4 = 0x0C;
 constexpr std::uint8_t kFeliCa = 0x11;
 
 // The historical bytes of an ATR, or nothing when the ATR does not hold them where its
@@ -62,12 +63,12 @@ CardKind classifyAtr(const Bytes& atr) {
     const int cardName =
         ((*historical)[kStorageCardPrefix.size() + 1] << 8) | (*historical)[kStorageCardPrefix.size() + 2];
     switch (standard) {
-    case kIso15693Part3:
-    case kIso15693Part4:
+    case kIso15693ToLayer3:
+    case kIso15693ToLayer4:
         return {TagKind::Iso15693, MifareFamily::Unknown};
     case kFeliCa:
         return {TagKind::FeliCa, MifareFamily::Unknown};
-    case kIso14443APart3:
+    case kIso14443AToLayer3:
         // Card names 0x0003 and 0x003A are the Ultralight family; 0x0038..0x0039 Plus.
         if (cardName == 0x0003 || cardName == 0x003A) {
             return {TagKind::Mifare, MifareFamily::Ultralight};
