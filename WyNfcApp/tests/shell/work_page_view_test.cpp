@@ -110,6 +110,11 @@ TEST_F(WorkPageViewTest, BluetoothReaderReadsAndWritesTheDriverThroughThePage) {
     // Write one changed value; the popup shows the write's progress on the way.
     ASSERT_EQ(pageEval(setValueScript("nfc_data_addr_dc_dali_setting.max_level", "230")), "true");
     recordRunEnds(view);
+    // Each answer of the reader takes a little while, so that the write is still running
+    // when its popup is pictured.
+    for (int answer = 0; answer < 12; ++answer) {
+        mDriver->bluetoothReader()->planNextAnswer(FeigAnswerPlan::delayed(Millis{100}));
+    }
     writeOnThePage();
     ASSERT_TRUE(runUntil([&] {
         return view.waitingPopup().get_visible() &&
