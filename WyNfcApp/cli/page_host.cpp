@@ -297,6 +297,11 @@ void PageHost::awaitRealTag(int runsBefore, int detectionsBefore, int endingsBef
                mPage->snapshot().mRunsEnded > runsBefore;
     });
     lock.unlock();
+    if (mSheet->detections.get() == detectionsBefore && mSheet->endings.get() > endingsBefore) {
+        // No driver's tag: the session ended first (a card of another kind, a reader gone).
+        throw std::runtime_error("no driver's tag was read: the NFC session ended (" + mSheet->lastEnding() +
+                                 ")");
+    }
     if (!came) {
         mSheet->closeSheet();
         throw std::runtime_error("no tag was presented to the NFC reader within " +

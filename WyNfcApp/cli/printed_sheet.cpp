@@ -1,5 +1,7 @@
 #include "cli/printed_sheet.h"
 
+#include <algorithm>
+
 namespace wynfc::cli {
 
 // Hears the inner session and tells the transport, naming the stand-in session instead.
@@ -19,7 +21,8 @@ public:
     }
     void tagReaderSessionDidDetect(const std::shared_ptr<TagReaderSession>&,
                                    const std::vector<std::shared_ptr<NfcTag>>& tags) override {
-        if (!tags.empty()) {
+        if (std::any_of(tags.begin(), tags.end(),
+                        [](const auto& tag) { return asIso15693Tag(tag) != nullptr; })) {
             mService.detections.modify([](int& count) { ++count; });
         }
         const auto outer = mOuter.lock();
@@ -84,6 +87,10 @@ private:
             }
             mEnded = true;
         }
+        {
+            std::lock_guard lock(mService.mMutex);
+            mService.mLastEnding = line;
+        }
         mService.mPrinter(line);
     }
 
@@ -128,6 +135,11 @@ PrintedSheetService::makeSession(PollingOptions polling, std::weak_ptr<TagReader
     std::lock_guard lock(mMutex);
     mNewest = session;
     return session;
+}
+
+std::string PrintedSheetService::lastEnding() const {
+    std::lock_guard lock(mMutex);
+    return mLastEnding;
 }
 
 bool PrintedSheetService::closeSheet() {

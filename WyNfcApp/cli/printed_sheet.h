@@ -24,7 +24,7 @@ public:
     std::shared_ptr<TagReaderSession> makeSession(PollingOptions polling,
                                                   std::weak_ptr<TagReaderSessionDelegate> delegate) override;
 
-    // Tags detected by every session so far (a detection with no tag does not count).
+    // ISO 15693 tags detected by every session so far (tags of other kinds are no driver's).
     Published<int> detections{0};
     // Sessions that have ended so far.
     Published<int> endings{0};
@@ -32,14 +32,18 @@ public:
     // Ends the newest session as the user closing its sheet would; false when none runs.
     bool closeSheet();
 
+    // The text the last session to end showed at its end.
+    std::string lastEnding() const;
+
 private:
     class Session;
     class Delegate;
 
     std::shared_ptr<TagReaderService> mInner;
     Printer mPrinter;
-    std::mutex mMutex;
+    mutable std::mutex mMutex;
     std::weak_ptr<Session> mNewest;
+    std::string mLastEnding;
 };
 
 } // namespace wynfc::cli

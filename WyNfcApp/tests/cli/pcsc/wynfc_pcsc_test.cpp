@@ -166,6 +166,48 @@ TEST(WynfcOverPcsc, RestoreRefusesTheImageOfAnotherTag) {
     EXPECT_EQ(card.tag()->blockBytes(0, card.tag()->blockCount()), before);
 }
 
+TEST(WynfcOverPcsc, ACardOfAnotherKindIsNoDriver) {
+    PrivatePcscd pcscd;
+    VirtualPcscCard card(sampleTag("full_feature"), VirtualPcscCard::processorCardAtr());
+    card.insert(kReaderPort[0]);
+    ASSERT_TRUE(waitForReader(kReaderName[0], true));
+    const Outcome run = wynfc("read --reader nfc", "0.01");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, ::testing::Not(HasSubstr("Read completed")));
+    EXPECT_THAT(run.err,
+                HasSubstr("no driver's tag was read: the NFC session ended (failed: Unsupported tag!)"));
+}
+
+TEST(WynfcOverPcsc, ATagTakenAwayMidwayFailsTheJob) {
+    PrivatePcscd pcscd;
+    {
+        VirtualPcscCard card(sampleTag("full_feature"));
+        card.insert(kReaderPort[0]);
+        ASSERT_TRUE(waitForReader(kReaderName[0], true));
+        card.tag()->leaveFieldAfter(6); // a few areas in
+        const Outcome read = wynfc("read --reader nfc");
+        EXPECT_EQ(read.status, 1);
+        EXPECT_THAT(read.out, HasSubstr("Status: Read failed"));
+    }
+    ASSERT_TRUE(waitForReader(kReaderName[0], false));
+    {
+        VirtualPcscCard card(sampleTag("full_feature"));
+        const auto image = scratchFolder() / "image.json";
+        card.tag()->save(image);
+        card.tag()->setMemory(10, Bytes{1, 2, 3, 4});
+        card.tag()->setMemory(20, Bytes{1, 2, 3, 4});
+        card.tag()->setMemory(30, Bytes{1, 2, 3, 4});
+        card.insert(kReaderPort[0]);
+        ASSERT_TRUE(waitForReader(kReaderName[0], true));
+        card.tag()->leaveFieldAfter(14); // blocks 0..10 read, block 10 written and read back, 11 read
+        const Outcome restore = wynfc("restore --reader nfc --image " + image.string());
+        EXPECT_EQ(restore.status, 1);
+        EXPECT_THAT(restore.out, HasSubstr("not restored, the tag is out of reach"));
+        EXPECT_THAT(restore.out, ::testing::Not(HasSubstr("0 failure(s)")));
+        EXPECT_EQ(card.tag()->blockBytes(30, 1), (Bytes{1, 2, 3, 4}));
+    }
+}
+
 TEST(WynfcOverPcsc, TheRealReaderKeepsToItsOwnOptions) {
     const Outcome tag = wynfc("read --reader nfc --tag x.json");
     EXPECT_EQ(tag.status, 2);
