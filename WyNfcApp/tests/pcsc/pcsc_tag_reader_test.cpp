@@ -162,13 +162,26 @@ TEST_F(PcscTagReaderTest, ACardPutInLaterIsDetectedAndOneTakenOutFailsWithConnec
     ASSERT_TRUE(waitForReader(kReaderName[0], false));
     EXPECT_EQ(codeOf(write(*tag, 41, {1, 2, 3, 4})), NfcError::kTagConnectionLost);
 
-    // Back in the field: polling again finds it as a new tag.
+    // Back in the field: polling again finds it as a new tag. The session's watching thread
+    // may not have seen the card leave yet when polling restarts, and then offers the card it
+    // still knows; connecting to that one fails as a lost tag, and polling again finds the
+    // card that is there.
     card.insert(kReaderPort[0]);
-    session->restartPolling();
-    tags = delegate->waitForTags(2);
-    ASSERT_EQ(tags.size(), 1U);
-    ASSERT_EQ(connect(*session, tags[0]), std::nullopt);
-    EXPECT_EQ(read(*asIso15693Tag(tags[0]), 40, 1).blocks, (std::vector<Bytes>{{1, 2, 3, 4}}));
+    ASSERT_TRUE(waitForReader(kReaderName[0], true));
+    std::shared_ptr<NfcTag> found;
+    for (std::size_t detection = 2; detection < 6 && !found; ++detection) {
+        session->restartPolling();
+        tags = delegate->waitForTags(detection);
+        ASSERT_EQ(tags.size(), 1U);
+        const auto error = connect(*session, tags[0]);
+        if (!error) {
+            found = tags[0];
+        } else {
+            EXPECT_EQ(codeOf(error), NfcError::kTagConnectionLost);
+        }
+    }
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(read(*asIso15693Tag(found), 40, 1).blocks, (std::vector<Bytes>{{1, 2, 3, 4}}));
 }
 
 TEST_F(PcscTagReaderTest, TagErrorsFailTheOperationAndChangeNothing) {
