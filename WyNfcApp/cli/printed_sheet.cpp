@@ -7,8 +7,8 @@ namespace wynfc::cli {
 // Hears the inner session and tells the transport, naming the stand-in session instead.
 class PrintedSheetService::Delegate final : public TagReaderSessionDelegate {
 public:
-    Delegate(std::weak_ptr<TagReaderSessionDelegate> outer, PrintedSheetService& service)
-        : mOuter(std::move(outer)), mService(service) {}
+    Delegate(std::weak_ptr<TagReaderSessionDelegate> outer, std::shared_ptr<PrintedSheetService> service)
+        : mOuter(std::move(outer)), mService(std::move(service)) {}
 
     std::weak_ptr<Session> session;
 
@@ -23,7 +23,7 @@ public:
                                    const std::vector<std::shared_ptr<NfcTag>>& tags) override {
         if (std::any_of(tags.begin(), tags.end(),
                         [](const auto& tag) { return asIso15693Tag(tag) != nullptr; })) {
-            mService.detections.modify([](int& count) { ++count; });
+            mService->detections.modify([](int& count) { ++count; });
         }
         const auto outer = mOuter.lock();
         const auto own = session.lock();
@@ -36,13 +36,13 @@ public:
 
 private:
     std::weak_ptr<TagReaderSessionDelegate> mOuter;
-    PrintedSheetService& mService;
+    std::shared_ptr<PrintedSheetService> mService;
 };
 
 class PrintedSheetService::Session final : public TagReaderSession {
 public:
-    Session(PrintedSheetService& service, std::shared_ptr<Delegate> delegate)
-        : mService(service), mDelegate(std::move(delegate)) {}
+    Session(std::shared_ptr<PrintedSheetService> service, std::shared_ptr<Delegate> delegate)
+        : mService(std::move(service)), mDelegate(std::move(delegate)) {}
 
     void attach(std::shared_ptr<TagReaderSession> inner) { mInner = std::move(inner); }
 
@@ -54,7 +54,7 @@ public:
         mInner->setAlertMessage(text);
     }
     void begin() override {
-        mService.mPrinter(alert());
+        mService->mPrinter(alert());
         mInner->begin();
     }
     void restartPolling() override { mInner->restartPolling(); }
@@ -88,13 +88,13 @@ private:
             mEnded = true;
         }
         {
-            std::lock_guard lock(mService.mMutex);
-            mService.mLastEnding = line;
+            std::lock_guard lock(mService->mMutex);
+            mService->mLastEnding = line;
         }
-        mService.mPrinter(line);
+        mService->mPrinter(line);
     }
 
-    PrintedSheetService& mService;
+    std::shared_ptr<PrintedSheetService> mService;
     std::shared_ptr<Delegate> mDelegate; // the inner session holds it weakly
     std::shared_ptr<TagReaderSession> mInner;
     mutable std::mutex mMutex;
@@ -108,7 +108,7 @@ void PrintedSheetService::Delegate::tagReaderSessionDidInvalidateWithError(
     if (own) {
         own->endedBy(error);
     }
-    mService.endings.modify([](int& count) { ++count; });
+    mService->endings.modify([](int& count) { ++count; });
     const auto outer = mOuter.lock();
     if (outer && own) {
         outer->tagReaderSessionDidInvalidateWithError(std::static_pointer_cast<TagReaderSession>(own), error);
@@ -124,12 +124,12 @@ bool PrintedSheetService::readingAvailable() const {
 
 std::shared_ptr<TagReaderSession>
 PrintedSheetService::makeSession(PollingOptions polling, std::weak_ptr<TagReaderSessionDelegate> delegate) {
-    auto forward = std::make_shared<Delegate>(std::move(delegate), *this);
+    auto forward = std::make_shared<Delegate>(std::move(delegate), shared_from_this());
     auto inner = mInner->makeSession(polling, forward);
     if (!inner) {
         return nullptr;
     }
-    auto session = std::make_shared<Session>(*this, forward);
+    auto session = std::make_shared<Session>(shared_from_this(), forward);
     session->attach(std::move(inner));
     forward->session = session;
     std::lock_guard lock(mMutex);

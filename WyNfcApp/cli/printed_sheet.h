@@ -13,8 +13,11 @@ namespace wynfc::cli {
 // The tag session's sheet for a host without windows: wraps a tag reader service and hands
 // each sheet text to a printer (the alert message when the session begins, the success or
 // error at its end), and counts the tags the sessions detected, so that the host can tell
-// that a tag came. The sessions it makes stand in for the inner ones towards the delegate.
-class PrintedSheetService final : public TagReaderService {
+// that a tag came. The sessions it makes stand in for the inner ones towards the delegate,
+// and keep the service alive: a session's last callbacks may come after its host has gone.
+// Make it with std::make_shared.
+class PrintedSheetService final : public TagReaderService,
+                                  public std::enable_shared_from_this<PrintedSheetService> {
 public:
     using Printer = std::function<void(const std::string& line)>;
 

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace wynfc::test {
 namespace {
@@ -34,14 +33,17 @@ std::string readAll(const std::filesystem::path& path) {
     return text.str();
 }
 
+// One folder per test case: each runs in a process namespace of its own, where process ids repeat.
 std::filesystem::path scratchFolder() {
-    const auto path = std::filesystem::path(WYNFC_BINARY_DIR) / "wynfc_pcsc_test" / std::to_string(getpid());
+    const auto path = std::filesystem::path(WYNFC_BINARY_DIR) / "wynfc_pcsc_test" /
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::create_directories(path);
     return path;
 }
 
-// Runs wynfc as its own process; it reaches the daemon through the namespace's socket.
-Outcome wynfc(const std::string& arguments, const std::string& scale = "0.05") {
+// Runs wynfc as its own process; it reaches the daemon through the namespace's socket. Its
+// limits are a quarter of the product's: enough for a loaded machine, short for a failing test.
+Outcome wynfc(const std::string& arguments, const std::string& scale = "0.25") {
     const auto folder = scratchFolder();
     const auto out = folder / "out.txt";
     const auto err = folder / "err.txt";
