@@ -24,6 +24,16 @@ struct NfcError {
 
     int code = 0;
     std::string description;
+
+    // The errors every backend reports, with the texts people see.
+    static NfcError connectionLost() { return {kTagConnectionLost, "Tag connection lost"}; }
+    static NfcError tagResponseError() { return {kTagResponseError, "Tag response error"}; }
+    static NfcError sessionInvalidated() { return {kSessionInvalidated, "Session invalidated"}; }
+    static NfcError tagNotConnected() { return {kTagNotConnected, "Tag is not connected"}; }
+    static NfcError invalidatedByUser() { return {kUserCanceled, "Session invalidated by user"}; }
+    static NfcError sessionTerminated() {
+        return {kSessionTerminatedUnexpectedly, "Session terminated unexpectedly"};
+    }
 };
 
 using TagCompletion = std::function<void(std::optional<NfcError> error)>;

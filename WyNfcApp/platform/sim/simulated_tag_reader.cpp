@@ -7,19 +7,6 @@ namespace wynfc {
 
 namespace {
 
-NfcError connectionLost() {
-    return {NfcError::kTagConnectionLost, "Tag connection lost"};
-}
-NfcError tagResponseError() {
-    return {NfcError::kTagResponseError, "Tag response error"};
-}
-NfcError sessionInvalidated() {
-    return {NfcError::kSessionInvalidated, "Session invalidated"};
-}
-NfcError invalidatedByUser() {
-    return {NfcError::kUserCanceled, "Session invalidated by user"};
-}
-
 const void* keyOf(const FieldTag& tag) {
     return std::visit([](const auto& pointer) -> const void* { return pointer.get(); }, tag);
 }
@@ -269,7 +256,7 @@ void SimulatedTagReaderSession::tagRemoved(const void* tagKey) {
     const auto split = std::stable_partition(pending_.begin(), pending_.end(),
                                              [&](const PendingOperation& op) { return op.tagKey != tagKey; });
     for (auto it = split; it != pending_.end(); ++it) {
-        post([fail = std::move(it->fail)] { fail(connectionLost()); });
+        post([fail = std::move(it->fail)] { fail(NfcError::connectionLost()); });
     }
     pending_.erase(split, pending_.end());
 }
@@ -282,13 +269,13 @@ void SimulatedTagReaderSession::connect(const std::shared_ptr<NfcTag>& tag, TagC
         operations_.push_back(SessionOperation{SessionOperation::Kind::Connect, 0, 0, 0, {}});
         std::optional<NfcError> error;
         if (state_ == State::Ended) {
-            error = sessionInvalidated();
+            error = NfcError::sessionInvalidated();
         } else if (!handle || handle->session().get() != this) {
             error = NfcError{NfcError::kInvalidParameter, "Tag was not detected by this session"};
         } else if (std::find(detected_.begin(), detected_.end(), handle->key()) == detected_.end() ||
                    (handle->virtualTag() && handle->virtualTag()->hasLeftField())) {
             virtualTag = handle->virtualTag();
-            error = connectionLost();
+            error = NfcError::connectionLost();
         } else if (auto field = field_.lock()) {
             std::lock_guard fieldLock(field->mutex);
             error = std::exchange(field->nextConnectError, std::nullopt);
@@ -333,12 +320,12 @@ void SimulatedTagReaderSession::readBlocks(const TagHandle& handle, RequestFlags
                                  }});
             break;
         case TagAnswer::Gone:
-            fail(connectionLost());
+            fail(NfcError::connectionLost());
             break;
         case TagAnswer::BlockOutOfRange:
         case TagAnswer::BlockProtected:
         case TagAnswer::Failed:
-            fail(tagResponseError());
+            fail(NfcError::tagResponseError());
             break;
         }
     }
@@ -380,12 +367,12 @@ void SimulatedTagReaderSession::writeBlock(const TagHandle& handle, RequestFlags
                                  }});
             break;
         case TagAnswer::Gone:
-            finish(connectionLost());
+            finish(NfcError::connectionLost());
             break;
         case TagAnswer::BlockOutOfRange:
         case TagAnswer::BlockProtected:
         case TagAnswer::Failed:
-            finish(tagResponseError());
+            finish(NfcError::tagResponseError());
             break;
         }
     }
@@ -394,13 +381,13 @@ void SimulatedTagReaderSession::writeBlock(const TagHandle& handle, RequestFlags
 
 std::optional<NfcError> SimulatedTagReaderSession::unreachableLocked(const TagHandle& handle) const {
     if (state_ == State::Ended) {
-        return sessionInvalidated();
+        return NfcError::sessionInvalidated();
     }
     if (connected_ != handle.key()) {
-        return NfcError{NfcError::kTagNotConnected, "Tag is not connected"};
+        return NfcError::tagNotConnected();
     }
     if (std::find(detected_.begin(), detected_.end(), handle.key()) == detected_.end()) {
-        return connectionLost();
+        return NfcError::connectionLost();
     }
     return std::nullopt;
 }
@@ -415,11 +402,11 @@ void SimulatedTagReaderSession::afterOperation(const std::shared_ptr<VirtualTag>
 }
 
 void SimulatedTagReaderSession::invalidate() {
-    end(SheetEnding::Reason::Success, std::nullopt, invalidatedByUser(), false);
+    end(SheetEnding::Reason::Success, std::nullopt, NfcError::invalidatedByUser(), false);
 }
 
 void SimulatedTagReaderSession::invalidate(const std::string& errorMessage) {
-    end(SheetEnding::Reason::ErrorMessage, errorMessage, invalidatedByUser(), false);
+    end(SheetEnding::Reason::ErrorMessage, errorMessage, NfcError::invalidatedByUser(), false);
 }
 
 bool SimulatedTagReaderSession::end(SheetEnding::Reason reason, std::optional<std::string> message,
@@ -576,7 +563,7 @@ std::vector<FieldTag> SimulatedTagReaderService::tagsInField() const {
 bool SimulatedTagReaderService::closeSheet() {
     const auto session = currentSession();
     return session &&
-           session->end(SheetEnding::Reason::ClosedByUser, std::nullopt, invalidatedByUser(), true);
+           session->end(SheetEnding::Reason::ClosedByUser, std::nullopt, NfcError::invalidatedByUser(), true);
 }
 
 bool SimulatedTagReaderService::endSession(NfcError error) {

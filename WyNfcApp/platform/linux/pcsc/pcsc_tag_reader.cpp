@@ -48,25 +48,6 @@ std::string pcscText(LONG rv) {
     return std::string(pcsc_stringify_error(rv)) + " (" + code + ")";
 }
 
-NfcError connectionLost() {
-    return {NfcError::kTagConnectionLost, "Tag connection lost"};
-}
-NfcError tagResponseError() {
-    return {NfcError::kTagResponseError, "Tag response error"};
-}
-NfcError sessionInvalidated() {
-    return {NfcError::kSessionInvalidated, "Session invalidated"};
-}
-NfcError tagNotConnected() {
-    return {NfcError::kTagNotConnected, "Tag is not connected"};
-}
-NfcError invalidatedByUser() {
-    return {NfcError::kUserCanceled, "Session invalidated by user"};
-}
-NfcError sessionTerminated() {
-    return {NfcError::kSessionTerminatedUnexpectedly, "Session terminated unexpectedly"};
-}
-
 bool isServiceGone(LONG rv) {
     return rv == SCARD_E_NO_SERVICE || rv == SCARD_E_SERVICE_STOPPED || rv == SCARD_F_COMM_ERROR ||
            rv == SCARD_E_INVALID_HANDLE;
@@ -86,14 +67,14 @@ NfcError errorFromPcsc(LONG rv) {
     case SCARD_E_READER_UNAVAILABLE:
     case SCARD_E_UNKNOWN_READER:
     case SCARD_E_PROTO_MISMATCH:
-        return connectionLost();
+        return NfcError::connectionLost();
     default:
         break;
     }
     if (isServiceGone(rv)) {
-        return sessionTerminated();
+        return NfcError::sessionTerminated();
     }
-    return tagResponseError();
+    return NfcError::tagResponseError();
 }
 
 // A context of the daemon, released with its owner.
@@ -262,8 +243,10 @@ public:
              completion = std::move(completion)] { completion(self->connectOnQueue(handle, kind)); });
     }
 
-    void invalidate() override { end(invalidatedByUser(), std::nullopt); }
-    void invalidate(const std::string& errorMessage) override { end(invalidatedByUser(), errorMessage); }
+    void invalidate() override { end(NfcError::invalidatedByUser(), std::nullopt); }
+    void invalidate(const std::string& errorMessage) override {
+        end(NfcError::invalidatedByUser(), errorMessage);
+    }
 
     void readBlocks(const std::shared_ptr<CardHandle>& handle, BlockRange range,
                     ReadBlocksCompletion completion) {
@@ -313,7 +296,7 @@ public:
     // Watching thread: the daemon cannot be reached any more.
     void serviceGone(LONG rv) {
         log("The PC/SC service is gone: " + pcscText(rv));
-        end(sessionTerminated(), std::nullopt);
+        end(NfcError::sessionTerminated(), std::nullopt);
     }
 
 private:
@@ -406,14 +389,14 @@ private:
 
     std::optional<NfcError> reachableLocked(const CardHandle& handle) const {
         if (mState == State::Ended) {
-            return sessionInvalidated();
+            return NfcError::sessionInvalidated();
         }
         if (!mCardConnected || mConnectedCard != handle.card().id) {
-            return tagNotConnected();
+            return NfcError::tagNotConnected();
         }
         if (std::none_of(mPresent.begin(), mPresent.end(),
                          [&](const PresentCard& card) { return card.id == handle.card().id; })) {
-            return connectionLost();
+            return NfcError::connectionLost();
         }
         return std::nullopt;
     }
@@ -427,14 +410,14 @@ private:
         {
             std::lock_guard lock(mMutex);
             if (mState == State::Ended) {
-                return sessionInvalidated();
+                return NfcError::sessionInvalidated();
             }
             if (!handle || handle->session().get() != this) {
                 return NfcError{NfcError::kInvalidParameter, "Tag was not detected by this session"};
             }
             if (std::none_of(mPresent.begin(), mPresent.end(),
                              [&](const PresentCard& card) { return card.id == handle->card().id; })) {
-                return connectionLost();
+                return NfcError::connectionLost();
             }
         }
         if (!mCardContext.valid()) {
@@ -468,7 +451,7 @@ private:
         }
         std::lock_guard lock(mMutex);
         if (mState == State::Ended) {
-            return sessionInvalidated();
+            return NfcError::sessionInvalidated();
         }
         mConnectedCard = handle->card().id;
         return std::nullopt;
@@ -493,7 +476,7 @@ private:
             if (data.size() != 4) {
                 log("Block " + std::to_string(block) + " came with " + std::to_string(data.size()) +
                     " bytes");
-                return tagResponseError();
+                return NfcError::tagResponseError();
             }
             blocks.push_back(std::move(data));
         }
@@ -523,7 +506,7 @@ private:
     std::optional<NfcError> transmit(const Bytes& command, Bytes& data) {
         data.clear();
         if (!mCardConnected) {
-            return tagNotConnected();
+            return NfcError::tagNotConnected();
         }
         const SCARD_IO_REQUEST* pci = mProtocol == SCARD_PROTOCOL_T0 ? SCARD_PCI_T0 : SCARD_PCI_T1;
         Bytes response(258);
@@ -546,7 +529,7 @@ private:
     // A command that found the daemon gone ends the session.
     void afterOperation(const std::optional<NfcError>& error) {
         if (error && error->code == NfcError::kSessionTerminatedUnexpectedly) {
-            end(sessionTerminated(), std::nullopt);
+            end(NfcError::sessionTerminated(), std::nullopt);
         }
     }
 
