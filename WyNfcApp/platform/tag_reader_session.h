@@ -2,6 +2,7 @@
 
 #include "platform/nfc_tag.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +57,14 @@ struct PollingOptions {
     bool iso18092 = false;
 };
 
+// A watch of a tag reader service's availability, from TagReaderService::watchAvailability.
+// Dropping it ends the watch: once its destructor has returned, no call of the watch's
+// function starts. It may be dropped on any thread, within that function too.
+class AvailabilityWatch {
+public:
+    virtual ~AvailabilityWatch() = default;
+};
+
 // The tag reader of the machine: the transports are given one of these, so they run on
 // the simulation in tests and on a real reader backend in the application.
 class TagReaderService {
@@ -64,6 +73,17 @@ public:
 
     // False when no session can be made (no reader, no service).
     virtual bool readingAvailable() const = 0;
+
+    // Calls `changed` whenever readingAvailable() may have changed (a reader attached or
+    // detached, the service started or stopped): once when the watch has taken its first look,
+    // then on every change it sees. The calls come on a thread of the service's own; the
+    // receiver asks readingAvailable() again where it shows it. Null for a service whose
+    // availability does not change on its own, which is what services answer unless they
+    // say otherwise.
+    virtual std::unique_ptr<AvailabilityWatch> watchAvailability(std::function<void()> changed) {
+        (void)changed;
+        return nullptr;
+    }
 
     // A new session, or null when none can be made. The session keeps only a weak
     // reference to the delegate: events for a delegate that is gone are dropped.

@@ -36,6 +36,9 @@ struct Timing {
     // sheet (wynfc) waits for a tag to be presented to a real reader.
     Millis pcscCancelRetry{50};
     Millis tagPresentLimit{30000};
+    // A watch of the readers that finds the PC/SC daemon not answering (not started yet,
+    // stopped, restarted) asks again after this pause, until it answers.
+    Millis pcscServiceRetry{2000};
 
     // Longest the whole countdown can take before it declares the timeout.
     Millis countdownLimit() const { return countdownTick * (countdownStart + 1); }

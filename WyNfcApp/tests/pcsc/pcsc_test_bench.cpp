@@ -47,7 +47,7 @@ bool waitForSocket(std::chrono::milliseconds limit) {
 
 } // namespace
 
-PrivatePcscd::PrivatePcscd() {
+PrivatePcscd::PrivatePcscd(Readers readers) {
     if (std::getenv("WYNFC_PRIVATE_PCSC") == nullptr) {
         throw std::runtime_error("the PC/SC tests run inside scripts/with-private-pcscd");
     }
@@ -59,10 +59,12 @@ PrivatePcscd::PrivatePcscd() {
         throw std::runtime_error("cannot make a temporary folder");
     }
     mFolder = pattern;
-    std::ofstream(mFolder / "vpcd") << "FRIENDLYNAME \"Virtual PCD\"\n"
-                                       "DEVICENAME /dev/null:0x8C7B\n"
-                                       "LIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\n"
-                                       "CHANNELID 0x8C7B\n";
+    if (readers == Readers::Virtual) {
+        std::ofstream(mFolder / "vpcd") << "FRIENDLYNAME \"Virtual PCD\"\n"
+                                           "DEVICENAME /dev/null:0x8C7B\n"
+                                           "LIBPATH /usr/lib/pcsc/drivers/serial/libifdvpcd.so\n"
+                                           "CHANNELID 0x8C7B\n";
+    }
     // The daemon leaves its socket behind when killed; a new one must not find it.
     std::filesystem::remove(std::filesystem::path(kSocketFolder) / kSocketName);
 
@@ -99,9 +101,11 @@ PrivatePcscd::PrivatePcscd() {
     // The daemon creates its socket once the configured readers are attached, so the
     // virtual reader's slots are listening now.
     PcscTagReaderService service;
-    if (service.readerNames().size() != 2) {
+    if (!service.serviceRunning() ||
+        service.readerNames().size() != (readers == Readers::Virtual ? 2U : 0U)) {
         stop();
-        throw std::runtime_error("pcscd does not list the two virtual readers");
+        throw std::runtime_error(readers == Readers::Virtual ? "pcscd does not list the two virtual readers"
+                                                             : "pcscd does not answer, or lists readers");
     }
 }
 

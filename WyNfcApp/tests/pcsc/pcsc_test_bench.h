@@ -25,8 +25,12 @@ inline const std::string kReaderName[2] = {"Virtual PCD 00 00", "Virtual PCD 00 
 // die first.
 class PrivatePcscd {
 public:
-    // Starts the daemon and waits until it lists both virtual readers. Throws when it cannot.
-    PrivatePcscd();
+    // Whether the daemon is configured with the virtual reader driver, or with no reader.
+    enum class Readers { Virtual, None };
+
+    // Starts the daemon and waits until it answers, listing both virtual readers or none.
+    // Throws when it cannot.
+    explicit PrivatePcscd(Readers readers = Readers::Virtual);
     ~PrivatePcscd();
     PrivatePcscd(const PrivatePcscd&) = delete;
     PrivatePcscd& operator=(const PrivatePcscd&) = delete;

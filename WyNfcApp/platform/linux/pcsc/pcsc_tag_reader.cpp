@@ -1,6 +1,8 @@
 #include "platform/linux/pcsc/pcsc_tag_reader.h"
 
 #include "platform/console_log.h"
+#include "platform/linux/pcsc/pcsc_context.h"
+#include "platform/linux/pcsc/pcsc_reader_watch.h"
 #include "platform/linux/pcsc/pcsc_storage_card.h"
 #include "platform/sim/event_loop.h"
 
@@ -25,8 +27,6 @@ using pcsc::statusWordError;
 using pcsc::updateBinaryCommand;
 
 constexpr const char* kLogTag = "------ PcscTagReader ------";
-// The daemon's pseudo-reader whose state changes when a reader is attached or detached.
-constexpr const char* kPnpNotification = "\\\\?PnP?\\Notification";
 
 void log(const std::string& text) {
     logLine(kLogTag, text);
@@ -40,17 +40,6 @@ std::string hexText(const Bytes& bytes) {
         text += digits;
     }
     return text;
-}
-
-std::string pcscText(LONG rv) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(rv));
-    return std::string(pcsc_stringify_error(rv)) + " (" + code + ")";
-}
-
-bool isServiceGone(LONG rv) {
-    return rv == SCARD_E_NO_SERVICE || rv == SCARD_E_SERVICE_STOPPED || rv == SCARD_F_COMM_ERROR ||
-           rv == SCARD_E_INVALID_HANDLE;
 }
 
 // What a PC/SC error means for the tag. A card taken away fails the command in flight with
@@ -75,74 +64,6 @@ NfcError errorFromPcsc(LONG rv) {
         return NfcError::sessionTerminated();
     }
     return NfcError::tagResponseError();
-}
-
-// A context of the daemon, released with its owner.
-class Context {
-public:
-    Context() = default;
-    ~Context() { release(); }
-    Context(const Context&) = delete;
-    Context& operator=(const Context&) = delete;
-
-    LONG establish() {
-        release();
-        const LONG rv = SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &mHandle);
-        mValid = rv == SCARD_S_SUCCESS;
-        return rv;
-    }
-    void release() {
-        if (mValid) {
-            SCardReleaseContext(mHandle);
-            mValid = false;
-        }
-    }
-    bool valid() const { return mValid; }
-    SCARDCONTEXT handle() const { return mHandle; }
-
-private:
-    SCARDCONTEXT mHandle = 0;
-    bool mValid = false;
-};
-
-bool nameMatches(const std::string& reader, const std::optional<std::string>& filter) {
-    return !filter || filter->empty() || reader.find(*filter) != std::string::npos;
-}
-
-// The readers the daemon lists, those matching the filter. No readers is not an error.
-LONG listReaders(SCARDCONTEXT context, const std::optional<std::string>& filter,
-                 std::vector<std::string>& readers) {
-    readers.clear();
-    DWORD length = 0;
-    LONG rv = SCardListReaders(context, nullptr, nullptr, &length);
-    if (rv == SCARD_E_NO_READERS_AVAILABLE) {
-        return SCARD_S_SUCCESS;
-    }
-    if (rv != SCARD_S_SUCCESS) {
-        return rv;
-    }
-    std::string buffer(length, '\0');
-    rv = SCardListReaders(context, nullptr, buffer.data(), &length);
-    if (rv == SCARD_E_NO_READERS_AVAILABLE) {
-        return SCARD_S_SUCCESS;
-    }
-    if (rv != SCARD_S_SUCCESS) {
-        return rv;
-    }
-    buffer.resize(std::min<std::size_t>(length, buffer.size()));
-    // A multi-string: names each ended by NUL, the list by another NUL.
-    for (std::size_t start = 0; start < buffer.size() && buffer[start] != '\0';) {
-        const std::size_t end = buffer.find('\0', start);
-        std::string name = buffer.substr(start, end - start);
-        if (nameMatches(name, filter)) {
-            readers.push_back(std::move(name));
-        }
-        if (end == std::string::npos) {
-            break;
-        }
-        start = end + 1;
-    }
-    return SCARD_S_SUCCESS;
 }
 
 } // namespace
@@ -831,6 +752,10 @@ PcscTagReaderService::makeSession(PollingOptions polling, std::weak_ptr<TagReade
     }
     return std::make_shared<pcsc_detail::Session>(mReaderName, polling, std::move(delegate),
                                                   mTiming.pcscCancelRetry);
+}
+
+std::unique_ptr<AvailabilityWatch> PcscTagReaderService::watchAvailability(std::function<void()> changed) {
+    return pcsc_detail::watchReaderList(mReaderName, mTiming, std::move(changed));
 }
 
 } // namespace wynfc

@@ -29,6 +29,10 @@ public:
     // Null when the daemon does not answer.
     std::shared_ptr<TagReaderSession> makeSession(PollingOptions polling,
                                                   std::weak_ptr<TagReaderSessionDelegate> delegate) override;
+    // Watches the daemon's list of readers (the chosen ones) on a thread of its own, woken by
+    // the daemon when a reader is attached or detached; while the daemon does not answer, it
+    // is asked again every Timing::pcscServiceRetry, so that its start is noticed too.
+    std::unique_ptr<AvailabilityWatch> watchAvailability(std::function<void()> changed) override;
 
     // The readers the daemon lists now (the chosen ones), empty when it does not answer.
     std::vector<std::string> readerNames() const;
