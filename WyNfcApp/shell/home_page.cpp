@@ -26,6 +26,23 @@ HomePage::HomePage(const ShellContext& context, std::function<void(ReaderMode)> 
     mNfc.signal_clicked().connect([openWorkPage] { openWorkPage(ReaderMode::NFC); });
     mBluetooth.signal_clicked().connect([openWorkPage] { openWorkPage(ReaderMode::BLE); });
     refresh();
+    // The watch calls on a thread of its own; the card follows on the main queue, from the
+    // availability as it is then.
+    if (mTagReader && context.platform.mainQueue) {
+        mReaderWatch = mTagReader->watchAvailability(
+            [queue = context.platform.mainQueue, alive = std::weak_ptr<bool>(mAlive), page = this] {
+                queue->async([alive, page] {
+                    if (alive.lock()) {
+                        page->refresh();
+                        page->mReadersChanged.emit();
+                    }
+                });
+            });
+    }
+}
+
+HomePage::~HomePage() {
+    mReaderWatch.reset();
 }
 
 void HomePage::refresh() {

@@ -75,11 +75,28 @@ std::string appUsageText() {
            "                      full-feature sample) on simulated NFC and Bluetooth readers;\n"
            "                      without it the Bluetooth mode uses this machine's Bluetooth\n"
            "                      (BlueZ), and the NFC mode the NFC readers attached to it\n"
-           "                      (pcscd) when pcscd lists one at start, else the simulated\n"
-           "                      driver\n"
+           "                      through pcscd: the home page offers NFC while pcscd lists\n"
+           "                      a reader, as readers are plugged in and out. When pcscd is\n"
+           "                      not running at start, the NFC mode uses the simulated\n"
+           "                      driver instead, and the window's title says so\n"
            "  --save FILE         write the simulated driver to FILE when the window closes\n"
            "  --version           print the version\n"
            "  --help              print this text\n";
+}
+
+std::string pcscWindowTitle(const std::optional<std::vector<std::string>>& readers) {
+    std::string nfc;
+    if (!readers) {
+        nfc = "pcscd is not running";
+    } else if (readers->empty()) {
+        nfc = "no reader attached";
+    } else {
+        nfc = readers->front();
+        if (const std::size_t more = readers->size() - 1; more > 0) {
+            nfc += " and " + std::to_string(more) + (more == 1 ? " other reader" : " other readers");
+        }
+    }
+    return "WyNfc — Bluetooth readers nearby; NFC: " + nfc;
 }
 
 bool MainApp::startUp(const Bundle& bundle) {
@@ -142,20 +159,30 @@ int MainApp::run(int argc, char** argv) {
     context.mailComposer = std::make_shared<MailtoComposer>();
     context.fileChooser =
         std::make_shared<GtkNativeFileChooser>([&window]() -> Gtk::Window* { return window.get(); });
-    // NFC readers attached to this machine, through pcscd, when it lists one, unless all is
-    // simulated. The home page shows the NFC card while the daemon lists a reader.
+    // NFC readers attached to this machine, through pcscd, unless all is simulated. The home
+    // page shows the NFC card while the daemon lists a reader, and the title names it. When the
+    // daemon does not answer at start, the NFC mode works on the simulated driver instead.
     std::shared_ptr<TagReaderService> tagReaders = driver.tagReader();
-    std::string nfcName = "simulated driver (" + image.filename().string() + ")";
-#ifdef WYNFC_HAVE_PCSC
+    const std::string simulatedName = "simulated driver (" + image.filename().string() + ")";
+    std::function<std::string()> title = [simulatedName] { return "WyNfc — " + simulatedName; };
     if (!options.simulate) {
+#ifdef WYNFC_HAVE_PCSC
+        const std::string fallback = simulatedName + ", as pcscd is not running";
         auto pcsc = std::make_shared<PcscTagReaderService>(std::nullopt, timing);
-        const auto readers = pcsc->readerNames();
-        if (!readers.empty()) {
+        if (pcsc->serviceRunning()) {
             tagReaders = pcsc;
-            nfcName = readers.front() + (readers.size() > 1 ? " and other readers" : "");
+            title = [pcsc] {
+                return pcscWindowTitle(pcsc->serviceRunning() ? std::optional(pcsc->readerNames())
+                                                              : std::nullopt);
+            };
+        } else {
+            title = [fallback] { return "WyNfc — Bluetooth readers nearby; NFC: " + fallback; };
         }
-    }
+#else
+        const std::string fallback = simulatedName + ", as this build has no PC/SC";
+        title = [fallback] { return "WyNfc — Bluetooth readers nearby; NFC: " + fallback; };
 #endif
+    }
     auto sheets = std::make_shared<SessionSheetService>(tagReaders, mainQueue, timing.delayedEnding,
                                                         [&window]() -> Gtk::Window* { return window.get(); });
     // Bluetooth readers nearby, through BlueZ on the system bus, unless all is simulated.
@@ -170,9 +197,7 @@ int MainApp::run(int argc, char** argv) {
     app->signal_activate().connect([&] {
         if (!window) {
             installShellStyle();
-            window = std::make_unique<MainWindow>(
-                context, options.simulate ? "WyNfc — " + nfcName
-                                          : "WyNfc — Bluetooth readers nearby; NFC: " + nfcName);
+            window = std::make_unique<MainWindow>(context, title);
             app->add_window(*window);
         }
         window->present();

@@ -33,6 +33,10 @@ struct AppOptions {
 AppOptions takeAppOptions(std::vector<std::string>& arguments);
 std::string appUsageText();
 
+// The window's title while the NFC mode uses the readers pcscd lists (`readers`; nullopt
+// while pcscd does not answer): the first reader and how many more, or that none is there.
+std::string pcscWindowTitle(const std::optional<std::vector<std::string>>& readers);
+
 // The application: start-up, the window, the readers, the main loop.
 class MainApp {
 public:

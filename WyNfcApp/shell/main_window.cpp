@@ -3,8 +3,12 @@
 namespace wynfc::shell {
 
 MainWindow::MainWindow(ShellContext& context, const std::string& title)
+    : MainWindow(context, [title] { return title; }) {}
+
+MainWindow::MainWindow(ShellContext& context, std::function<std::string()> title)
     : mContent(context, mOverlay), mDisclaimer(context.userDefaults) {
-    set_title(title);
+    set_title(title());
+    mContent.homePage().signalReadersChanged().connect([this, title] { set_title(title()); });
     set_default_size(900, 720);
     add_css_class("wynfc");
     mOverlay.set_child(mContent);

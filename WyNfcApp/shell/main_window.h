@@ -6,12 +6,18 @@
 
 #include <gtkmm.h>
 
+#include <functional>
+#include <string>
+
 namespace wynfc::shell {
 
 // The application's window: the tab view, with the disclaimer over it until agreed.
 class MainWindow : public Gtk::Window {
 public:
     MainWindow(ShellContext& context, const std::string& title);
+    // A title that names the readers: asked again whenever the home page hears that the tag
+    // readers changed.
+    MainWindow(ShellContext& context, std::function<std::string()> title);
     ~MainWindow() override;
 
     ContentView& contentView() { return mContent; }

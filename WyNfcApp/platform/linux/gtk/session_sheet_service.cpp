@@ -153,6 +153,10 @@ bool SessionSheetService::readingAvailable() const {
     return mInner && mInner->readingAvailable();
 }
 
+std::unique_ptr<AvailabilityWatch> SessionSheetService::watchAvailability(std::function<void()> changed) {
+    return mInner ? mInner->watchAvailability(std::move(changed)) : nullptr;
+}
+
 std::shared_ptr<TagReaderSession>
 SessionSheetService::makeSession(PollingOptions polling, std::weak_ptr<TagReaderSessionDelegate> delegate) {
     if (!mInner) {

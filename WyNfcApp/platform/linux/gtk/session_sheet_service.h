@@ -40,6 +40,8 @@ public:
     ~SessionSheetService() override;
 
     bool readingAvailable() const override;
+    // The inner service's watch.
+    std::unique_ptr<AvailabilityWatch> watchAvailability(std::function<void()> changed) override;
     std::shared_ptr<TagReaderSession> makeSession(PollingOptions polling,
                                                   std::weak_ptr<TagReaderSessionDelegate> delegate) override;
 
