@@ -47,10 +47,11 @@ Commands:
           Read the driver, write the values, then read it again and check them (unless --no-verify).
           VALUE: a decimal or 0x-hexadecimal number; a decimal number for "bigint" items; comma-
           separated hexadecimal bytes for "array" items; 0 or 1 for a bit.
-  dump    [--reader ...] [--pcsc-reader ...] [--tag FILE] --out FILE
-          Read every block of the tag (256 blocks, or up to the first the tag refuses) into a tag
-          image file like the shipped samples.
-  restore [--reader ...] [--pcsc-reader ...] [--tag FILE] [--save FILE] --image FILE [--any-uid]
+  dump    [--reader ...] [--device ...] [--pcsc-reader ...] [--tag FILE] --out FILE
+          Read every block of the tag into a tag image file like the shipped samples: as many as
+          the tag says it has, else 256 or up to the first it refuses. Default reader: sim-nfc.
+  restore [--reader ...] [--device ...] [--pcsc-reader ...] [--tag FILE] [--save FILE]
+          --image FILE [--any-uid]
           Write a tag image back: only the blocks that differ, each read back. An image of
           another tag (UID) is refused unless --any-uid. Lists the blocks that failed.
   decode  --area NAME (--hex HEX | --tag FILE) [--json]
@@ -176,10 +177,6 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     const bool blockWork = options.command == Command::Dump || options.command == Command::Restore;
     if (blockWork && !readerGiven) {
         options.reader = ReaderChoice::SimNfc;
-    }
-    if (blockWork && isBluetooth(options.reader)) {
-        throw UsageError("dump and restore work block by block, which only an NFC reader offers here: "
-                         "--reader sim-nfc or nfc (the Bluetooth reader's commands reach areas only)");
     }
     if (options.command == Command::Dump && !options.outFile) {
         throw UsageError("dump needs --out FILE");

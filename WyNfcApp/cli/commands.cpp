@@ -12,6 +12,7 @@
 #include "platform/sim/folder_bundle.h"
 #include "platform/sim/simulated_tag_reader.h"
 #include "platform/sim/tag_image.h"
+#include "readers/ble_reader_blocks.h"
 #include "readers/shared_api.h"
 
 #include <cstdlib>
@@ -181,15 +182,20 @@ void printEvents(std::ostream& out, const std::vector<PageEvent>& events, size_t
 // A dump reads this many blocks at most: the readers address blocks with one byte.
 constexpr int kDumpBlocks = 256;
 
-// The tag on the chosen NFC reader, for block work, its sheet printed as the page's is.
+// The tag on the chosen reader, for block work. An NFC reader's sheet is printed as the
+// page's is; a Bluetooth reader is reached through the page, connected as for a job.
 struct BlockSession {
     std::shared_ptr<SimulatedTagReaderService> simulation;
     std::shared_ptr<VirtualTag> simulatedTag;
     std::shared_ptr<PrintedSheetService> sheet;
-    std::unique_ptr<TagBlocks> tag;
+    std::unique_ptr<PageHost> host;
+    std::shared_ptr<BleReader> bleReader;
+    std::unique_ptr<BlockAccess> tag;
 
     ~BlockSession() {
         tag.reset();
+        bleReader.reset();
+        host.reset();
         if (simulation) {
             simulation->waitIdle();
         }
@@ -199,11 +205,24 @@ struct BlockSession {
 std::unique_ptr<BlockSession> openBlockSession(const Options& options) {
     auto session = std::make_unique<BlockSession>();
     const Timing times = timing();
+    if (options.reader != ReaderChoice::Nfc && options.reader != ReaderChoice::Ble) {
+        session->simulatedTag = loadTag(options);
+    }
+    if (isBluetooth(options.reader)) {
+        session->host = std::make_unique<PageHost>(options.reader, bundleFor(options), session->simulatedTag,
+                                                   times, options.device, options.pcscReader);
+        session->host->open();
+        session->bleReader = session->host->bleReader();
+        if (!session->bleReader) {
+            throw std::runtime_error("the Bluetooth NFC reader is not connected");
+        }
+        session->tag = std::make_unique<BleReaderBlocks>(*session->bleReader, times);
+        return session;
+    }
     std::shared_ptr<TagReaderService> readers;
     if (options.reader == ReaderChoice::Nfc) {
         readers = pcscReaders(options.pcscReader, times);
     } else {
-        session->simulatedTag = loadTag(options);
         session->simulation = std::make_shared<SimulatedTagReaderService>();
         readers = session->simulation;
     }
@@ -235,10 +254,16 @@ int runDump(const Options& options, std::ostream& out) {
             << '\n';
         return 1;
     }
-    std::string ending;
-    for (int block = 0; block < kDumpBlocks; ++block) {
-        const TagBlocks::BlockRead read = session->tag->readBlock(block);
-        if (read.error && read.error->code == NfcError::kTagResponseError && block > 0) {
+    // The tag's own count where it tells it; otherwise its first refused block ends it.
+    const std::optional<int> told = session->tag->blockCount();
+    const int blocks = told ? std::min(*told, kDumpBlocks) : kDumpBlocks;
+    std::string ending = told ? "; the tag has " + std::to_string(*told) + " blocks" : "";
+    if (told && *told > kDumpBlocks) {
+        ending += ", of which the reader reaches the first " + std::to_string(kDumpBlocks);
+    }
+    for (int block = 0; block < blocks; ++block) {
+        const BlockAccess::BlockRead read = session->tag->readBlock(block);
+        if (!told && read.error && read.error->code == NfcError::kTagResponseError && block > 0) {
             // A tag answers blocks beyond its memory with an error: its memory ends here.
             ending = "; " + blockText(block) + " and beyond: the tag refused them (" +
                      read.error->description + "), taken as the end of its memory";
@@ -275,7 +300,7 @@ int runRestore(const Options& options, std::ostream& out) {
         throw UsageError(std::string("cannot use the tag image: ") + error.what());
     }
     auto session = openBlockSession(options);
-    TagBlocks& tag = *session->tag;
+    BlockAccess& tag = *session->tag;
     if (tag.uid() != image.uid && !options.anyUid) {
         tag.finish("Restore refused", false);
         out << "Refused: the image is of the tag " << toHex(image.uid) << ", this tag is " << toHex(tag.uid())
@@ -289,7 +314,7 @@ int runRestore(const Options& options, std::ostream& out) {
     for (int block = 0; block < blocks; ++block) {
         const auto first = image.memory.begin() + static_cast<std::ptrdiff_t>(block) * TagImage::kBlockSize;
         const Bytes wanted(first, first + TagImage::kBlockSize);
-        const TagBlocks::BlockRead before = tag.readBlock(block);
+        const BlockAccess::BlockRead before = tag.readBlock(block);
         std::optional<NfcError> error = before.error;
         if (!error && before.bytes == wanted) {
             ++unchanged;
@@ -299,7 +324,7 @@ int runRestore(const Options& options, std::ostream& out) {
             error = tag.writeBlock(block, wanted);
         }
         if (!error) {
-            const TagBlocks::BlockRead after = tag.readBlock(block);
+            const BlockAccess::BlockRead after = tag.readBlock(block);
             error = after.error;
             if (!error && after.bytes != wanted) {
                 failures.push_back(blockText(block) + ": reads back as " + toHex(after.bytes) + ", not " +

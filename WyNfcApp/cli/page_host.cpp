@@ -3,6 +3,7 @@
 #include "cli/pcsc_readers.h"
 
 #include "platform/linux/bluez_central.h"
+#include "readers/ble_reader.h"
 #include "readers/bluetooth_manager.h"
 #include "web/page_events.h"
 
@@ -376,6 +377,10 @@ JobOutcome PageHost::write(const std::string& data) {
     const int runsBefore = mPage->snapshot().mRunsEnded;
     post("WRITE_DATA:" + data);
     return waitForRun(runsBefore, true);
+}
+
+std::shared_ptr<BleReader> PageHost::bleReader() const {
+    return std::dynamic_pointer_cast<BleReader>(mPage->dataHandler().getReader());
 }
 
 std::string PageHost::version() {

@@ -63,6 +63,8 @@ public:
     JobOutcome write(const std::string& data);
     // The page's version request.
     std::string version();
+    // The Bluetooth reader's transport, once open() has connected it; null in NFC modes.
+    std::shared_ptr<BleReader> bleReader() const;
 
     void setEventSink(std::function<void(const PageEvent&)> sink);
 

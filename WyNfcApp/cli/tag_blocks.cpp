@@ -127,7 +127,31 @@ void TagBlocks::finish(const std::string& message, bool success) {
     }
 }
 
-TagBlocks::BlockRead TagBlocks::readBlock(int block) {
+std::optional<int> TagBlocks::blockCount() {
+    struct Answer {
+        bool done = false;
+        std::optional<TagSystemInfo> info;
+    };
+    auto answer = std::make_shared<Answer>();
+    auto delegate = mDelegate;
+    mTag->getSystemInfo(kBlockRequestFlags,
+                        [answer, delegate](std::optional<TagSystemInfo> info, std::optional<NfcError>) {
+                            std::lock_guard lock(delegate->mutex);
+                            answer->done = true;
+                            answer->info = info;
+                            delegate->changed.notify_all();
+                        });
+    if (!mDelegate->waitFor(mOperationLimit, [&] { return answer->done; })) {
+        return std::nullopt;
+    }
+    std::lock_guard lock(mDelegate->mutex);
+    if (!answer->info || answer->info->blockSize != 4 || answer->info->blockCount < 1) {
+        return std::nullopt;
+    }
+    return answer->info->blockCount;
+}
+
+BlockAccess::BlockRead TagBlocks::readBlock(int block) {
     struct Answer {
         bool done = false;
         BlockRead read;

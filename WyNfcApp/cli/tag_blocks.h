@@ -1,5 +1,6 @@
 #pragma once
 
+#include "readers/block_access.h"
 #include "platform/nfc_tag.h"
 #include "platform/tag_reader_session.h"
 #include "platform/timing.h"
@@ -17,7 +18,7 @@ namespace wynfc::cli {
 // One ISO 15693 tag on a tag reader, reached block by block for service work (dump and
 // restore), without the work page: a session of its own, the first ISO 15693 tag it detects,
 // and one block read or written at a time, each waited for on the caller's thread.
-class TagBlocks {
+class TagBlocks final : public BlockAccess {
 public:
     // Begins a session and connects to the first ISO 15693 tag detected within
     // timing.tagPresentLimit; each operation then waits at most timing.countdownLimit().
@@ -26,24 +27,17 @@ public:
     // session cannot be made, or it ends first.
     TagBlocks(TagReaderService& service, Timing timing, const std::function<void()>& present = {});
     // Ends the session (as failed unless finish() was called).
-    ~TagBlocks();
+    ~TagBlocks() override;
 
     TagBlocks(const TagBlocks&) = delete;
     TagBlocks& operator=(const TagBlocks&) = delete;
 
-    // The UID in the order the tag reports it.
-    Bytes uid() const { return mUid; }
-
-    // One block, or the error.
-    struct BlockRead {
-        Bytes bytes;
-        std::optional<NfcError> error;
-    };
-    BlockRead readBlock(int block);
-    std::optional<NfcError> writeBlock(int block, const Bytes& bytes);
-
-    // Ends the session showing the message, as success or as failure.
-    void finish(const std::string& message, bool success);
+    Bytes uid() const override { return mUid; }
+    std::optional<int> blockCount() override;
+    BlockRead readBlock(int block) override;
+    std::optional<NfcError> writeBlock(int block, const Bytes& bytes) override;
+    // Ends the session, its sheet showing the message as success or as failure.
+    void finish(const std::string& message, bool success) override;
 
 private:
     class Delegate;

@@ -14,6 +14,7 @@ using Bytes = std::vector<std::uint8_t>;
 // An error of the tag reader service: a numeric code and a text for people.
 struct NfcError {
     // Codes the transports and the backends agree on.
+    static constexpr int kUnsupportedFeature = 1;   // the reader cannot carry out the command
     static constexpr int kInvalidParameter = 3;     // e.g. a block number that does not fit 8 bits
     static constexpr int kTagConnectionLost = 100;  // the tag left the field
     static constexpr int kTagResponseError = 102;   // the tag answered with an error
@@ -31,12 +32,24 @@ struct NfcError {
     static NfcError sessionInvalidated() { return {kSessionInvalidated, "Session invalidated"}; }
     static NfcError tagNotConnected() { return {kTagNotConnected, "Tag is not connected"}; }
     static NfcError invalidatedByUser() { return {kUserCanceled, "Session invalidated by user"}; }
+    static NfcError unsupportedFeature() { return {kUnsupportedFeature, "Feature not supported"}; }
     static NfcError sessionTerminated() {
         return {kSessionTerminatedUnexpectedly, "Session terminated unexpectedly"};
     }
 };
 
 using TagCompletion = std::function<void(std::optional<NfcError> error)>;
+
+// What a tag's Get System Information answer tells of it; -1 for what the answer left out.
+struct TagSystemInfo {
+    int dsfid = -1;
+    int afi = -1;
+    int blockSize = -1; // bytes per block
+    int blockCount = -1;
+    int icReference = -1;
+};
+using SystemInfoCompletion =
+    std::function<void(std::optional<TagSystemInfo> info, std::optional<NfcError> error)>;
 // Blocks in the order read, or an error (then the list is empty).
 using ReadBlocksCompletion = std::function<void(std::vector<Bytes> blocks, std::optional<NfcError> error)>;
 
@@ -79,6 +92,10 @@ public:
     // 0..255 completes with kInvalidParameter and writes nothing (it is never wrapped).
     virtual void writeSingleBlock(RequestFlags flags, int blockNumber, Bytes dataBlock,
                                   TagCompletion completion) = 0;
+
+    // Get System Information. A reader that cannot pass the command on to the tag completes
+    // with kUnsupportedFeature.
+    virtual void getSystemInfo(RequestFlags flags, SystemInfoCompletion completion) = 0;
 };
 
 class FeliCaTag : public NfcTag {

@@ -74,7 +74,9 @@ void BleReader::onDataReceived(const Bytes& bytes) {
         mFrameBytes.clear();
         mFrameResponseCompleted = false;
         mIsSameFrame = true;
+        mErrorStatus.reset();
         if (bytes[5] != 0x00) {
+            mErrorStatus = bytes[5];
             mIsSameFrame = false;
             mFrameResponseCompleted = true;
             log("######### Frame has error! #########");
@@ -121,6 +123,7 @@ ReaderResponseFrame BleReader::sendAndWait(const Bytes& frame) {
         mFrameResponseCompleted = false;
         mFrameBytes.clear();
         mIsSameFrame = false;
+        mErrorStatus.reset();
     }
 
     mBluetoothManager->writeData(frame);
@@ -137,9 +140,42 @@ ReaderResponseFrame BleReader::sendAndWait(const Bytes& frame) {
         log("Parse frame ok!!!");
     } else {
         log("Parse frame error");
+        if (mErrorStatus) {
+            // The reader's own error answer: its status tells service work why (a block beyond
+            // the tag, no tag in the field); the jobs take it as any failed answer.
+            response.startByte = 0x02;
+            response.status = *mErrorStatus;
+        }
     }
+    mErrorStatus.reset();
     mFrameBytes.clear();
     return response;
+}
+
+// ---- blocks, for service work ----
+
+ReaderResponseFrame BleReader::readBlocks(int first, int count) {
+    if (first < 0 || count < 1 || first + count > 256) {
+        return {};
+    }
+    const auto frame = framed(std::vector<int>{0xB0, 0x23, 0x00, first, count});
+    return frame ? sendAndWait(*frame) : ReaderResponseFrame{};
+}
+
+ReaderResponseFrame BleReader::writeBlock(int block, const Bytes& bytes) {
+    if (block < 0 || block > 255 || bytes.size() != kBlockSize) {
+        return {};
+    }
+    std::vector<int> command{0xB0, 0x24, 0x00, block, 1, static_cast<int>(kBlockSize)};
+    // The reader takes each block last byte first.
+    command.insert(command.end(), bytes.rbegin(), bytes.rend());
+    const auto frame = framed(command);
+    return frame ? sendAndWait(*frame) : ReaderResponseFrame{};
+}
+
+ReaderResponseFrame BleReader::systemInformation() {
+    const auto frame = framed(std::vector<int>{0xB0, 0x2B, 0x00});
+    return frame ? sendAndWait(*frame) : ReaderResponseFrame{};
 }
 
 // ---- reads ----

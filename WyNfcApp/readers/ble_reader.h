@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace wynfc {
@@ -63,9 +64,20 @@ public:
     // The data field of the last successful inventory (`mTagID`).
     Bytes tagId() const;
 
-    // Writes the frame and waits for its answer: the parsed frame, or the default record after
-    // an error status, an unusable frame or the timeout.
+    // Writes the frame and waits for its answer: the parsed frame; after an error status, a
+    // record of its start byte and status only; the default record after an unusable frame or
+    // the timeout.
     ReaderResponseFrame sendAndWait(const Bytes& frame);
+
+    // Blocks themselves, for service work outside the jobs (dump, restore), in the jobs'
+    // non-addressed mode; each returns the answer as sendAndWait does (an invalid block range
+    // sends nothing and returns the default record). Worker threads only.
+    // Read Multiple Blocks: `count` blocks from `first` (at most 255 blocks, ending by 255).
+    ReaderResponseFrame readBlocks(int first, int count);
+    // Write Multiple Blocks of one block; `bytes` are the block's 4 bytes in their natural order.
+    ReaderResponseFrame writeBlock(int block, const Bytes& bytes);
+    // Get System Information: DSFID, UID, AFI, memory size and IC reference of the tag.
+    ReaderResponseFrame systemInformation();
 
 private:
     ResultObj inventory();
@@ -82,6 +94,7 @@ private:
     bool mFrameResponseCompleted = false;
     Bytes mFrameBytes;
     bool mIsSameFrame = false;
+    std::optional<std::uint8_t> mErrorStatus; // of an answer that opened with an error status
 
     mutable std::mutex mStateLock;
     Bytes mTagID;

@@ -24,6 +24,8 @@ inline constexpr std::uint8_t kIsoHostCommand = 0xB0; // ISO 15693 commands thro
 inline constexpr std::uint8_t kInventory = 0x01;
 inline constexpr std::uint8_t kReadMultipleBlocks = 0x23;
 inline constexpr std::uint8_t kWriteMultipleBlocks = 0x24;
+// Answered with DSFID, UID, AFI, memory size (number of blocks - 1, block size - 1), IC reference.
+inline constexpr std::uint8_t kGetSystemInformation = 0x2B;
 inline constexpr std::uint8_t kModeNonAddressed = 0x00;
 
 inline constexpr std::uint8_t kTransponderIso15693 = 0x03; // transponder type in an inventory record

@@ -166,6 +166,8 @@ Bytes SimulatedFeigReader::answerLocked(const Bytes& request) {
         return readBlocksLocked(host);
     case feig::kWriteMultipleBlocks:
         return writeBlocksLocked(host);
+    case feig::kGetSystemInformation:
+        return systemInformationLocked(host);
     default:
         return feig::responseFrame(host[0], feig::kStatusUnknownCommand, {});
     }
@@ -211,6 +213,23 @@ Bytes SimulatedFeigReader::readBlocksLocked(const Bytes& host) {
         data.push_back(tag->isProtected(first + i) ? 0x01 : 0x00); // security status: locked or not
         data.insert(data.end(), block.rbegin(), block.rend());
     }
+    return feig::responseFrame(feig::kIsoHostCommand, feig::kStatusOk, data);
+}
+
+Bytes SimulatedFeigReader::systemInformationLocked(const Bytes& host) {
+    if (host.size() != 3) {
+        return feig::responseFrame(feig::kIsoHostCommand, feig::kStatusLengthError, {});
+    }
+    const auto tag = tagInFieldLocked();
+    if (!tag) {
+        return feig::responseFrame(feig::kIsoHostCommand, feig::kStatusNoTag, {});
+    }
+    Bytes data{0x00}; // DSFID
+    data.insert(data.end(), tag->uid().begin(), tag->uid().end());
+    data.push_back(0x00); // AFI
+    data.push_back(static_cast<std::uint8_t>(std::min(tag->blockCount(), 256) - 1));
+    data.push_back(feig::kBlockSize - 1);
+    data.push_back(0x00); // IC reference
     return feig::responseFrame(feig::kIsoHostCommand, feig::kStatusOk, data);
 }
 

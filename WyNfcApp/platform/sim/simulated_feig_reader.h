@@ -124,6 +124,7 @@ private:
     Bytes answerLocked(const Bytes& request);
     Bytes inventoryLocked(const Bytes& hostCommand);
     Bytes readBlocksLocked(const Bytes& hostCommand);
+    Bytes systemInformationLocked(const Bytes& hostCommand);
     Bytes writeBlocksLocked(const Bytes& hostCommand);
     std::shared_ptr<VirtualTag> tagInFieldLocked() const;
     std::vector<Bytes> splitLocked(const Bytes& answer, const std::vector<std::size_t>& firstSizes) const;

@@ -86,6 +86,10 @@ struct SessionAccess {
                            int blockNumber, Bytes data, TagCompletion completion) {
         session.writeBlock(handle, flags, blockNumber, std::move(data), std::move(completion));
     }
+    static void systemInfo(SimulatedTagReaderSession& session, const TagHandle& handle, RequestFlags flags,
+                           SystemInfoCompletion completion) {
+        session.systemInfo(handle, flags, std::move(completion));
+    }
 };
 
 void removeFromField(const std::shared_ptr<TagField>& field, const void* key) {
@@ -121,6 +125,11 @@ public:
         if (auto owner = session()) {
             SessionAccess::writeBlock(*owner, *this, flags, blockNumber, std::move(dataBlock),
                                       std::move(completion));
+        }
+    }
+    void getSystemInfo(RequestFlags flags, SystemInfoCompletion completion) override {
+        if (auto owner = session()) {
+            SessionAccess::systemInfo(*owner, *this, flags, std::move(completion));
         }
     }
 
@@ -377,6 +386,22 @@ void SimulatedTagReaderSession::writeBlock(const TagHandle& handle, RequestFlags
         }
     }
     afterOperation(tag);
+}
+
+void SimulatedTagReaderSession::systemInfo(const TagHandle& handle, RequestFlags flags,
+                                           SystemInfoCompletion completion) {
+    const auto tag = handle.virtualTag();
+    std::lock_guard lock(mutex_);
+    operations_.push_back(SessionOperation{SessionOperation::Kind::SystemInfo, flags, 0, 0, {}});
+    std::optional<NfcError> error = unreachableLocked(handle);
+    if (!error && tag->hasLeftField()) {
+        error = NfcError::connectionLost();
+    }
+    std::optional<TagSystemInfo> info;
+    if (!error) {
+        info = TagSystemInfo{0, 0, VirtualTag::kBlockSize, tag->blockCount(), 0};
+    }
+    post([completion = std::move(completion), info, error] { completion(info, error); });
 }
 
 std::optional<NfcError> SimulatedTagReaderSession::unreachableLocked(const TagHandle& handle) const {

@@ -41,7 +41,7 @@ struct SheetEnding {
 
 // One request a session received, answered or not, in the order received.
 struct SessionOperation {
-    enum class Kind { Connect, ReadBlocks, WriteBlock };
+    enum class Kind { Connect, ReadBlocks, WriteBlock, SystemInfo };
     Kind kind = Kind::Connect;
     RequestFlags flags = 0;
     int firstBlock = 0; // the block number of a write
@@ -108,6 +108,7 @@ private:
                     ReadBlocksCompletion completion);
     void writeBlock(const sim_detail::TagHandle& handle, RequestFlags flags, int blockNumber, Bytes data,
                     TagCompletion completion);
+    void systemInfo(const sim_detail::TagHandle& handle, RequestFlags flags, SystemInfoCompletion completion);
     // Why an operation on the tag cannot reach it, if it cannot.
     std::optional<NfcError> unreachableLocked(const sim_detail::TagHandle& handle) const;
     // A tag that has just left the field is taken out of it after the operation.

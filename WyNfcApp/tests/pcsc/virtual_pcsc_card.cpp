@@ -185,7 +185,42 @@ Bytes VirtualPcscCard::answer(const Bytes& command, bool& leave) {
         }
         return statusOf(result);
     }
+    if (command.size() >= 7 && command[0] == 0xFF && command[1] == 0xC2 && command[2] == 0x00) {
+        return transparentAnswer(command);
+    }
     return {0x6D, 0x00};
+}
+
+void VirtualPcscCard::offerTransparentSession(bool offered) {
+    std::lock_guard lock(mMutex);
+    mTransparentSession = offered;
+}
+
+Bytes VirtualPcscCard::transparentAnswer(const Bytes& command) {
+    {
+        std::lock_guard lock(mMutex);
+        if (!mTransparentSession) {
+            return {0x6A, 0x81};
+        }
+    }
+    const Bytes passed{0xC0, 0x03, 0x00, 0x90, 0x00}; // generic status: done
+    const Bytes objects(command.begin() + 5, command.end());
+    if (command[3] == 0x00 && (objects == Bytes{0x81, 0x00} || objects == Bytes{0x82, 0x00})) {
+        return withStatus(passed, 0x90, 0x00);
+    }
+    // Transceive (95) of Get System Information, high data rate, not addressed.
+    if (command[3] == 0x01 && objects == Bytes{0x95, 0x02, 0x02, 0x2B}) {
+        Bytes info{0x00, 0x0F}; // flags; DSFID, AFI, memory size and IC reference follow the UID
+        info.insert(info.end(), mTag->uid().begin(), mTag->uid().end());
+        info.insert(info.end(), {0x00, 0x00, static_cast<std::uint8_t>(std::min(mTag->blockCount(), 256) - 1),
+                                 VirtualTag::kBlockSize - 1, 0x01});
+        Bytes reply = passed;
+        reply.push_back(0x97);
+        reply.push_back(static_cast<std::uint8_t>(info.size()));
+        reply.insert(reply.end(), info.begin(), info.end());
+        return withStatus(reply, 0x90, 0x00);
+    }
+    return {0x6A, 0x81};
 }
 
 } // namespace wynfc::test

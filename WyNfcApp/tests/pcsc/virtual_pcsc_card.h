@@ -17,10 +17,11 @@ namespace wynfc::test {
 // the ATR), anything longer a command to answer.
 //
 // It answers the storage-card commands from a VirtualTag: FF CA 00 00 00 (the UID), FF B0
-// (read one block), FF D6 (write one block). A write-protected block answers 63 00, a block
-// beyond the tag 6A 82, anything else 6D 00. A tag that leaves the field (VirtualTag's
-// leaveFieldAfter) takes the card out of the reader in the middle of that command: the
-// socket closes without an answer.
+// (read one block), FF D6 (write one block), and, as readers with a transparent session do,
+// FF C2 (start and end the session; a Get System Information frame passed to the tag). A
+// write-protected block answers 63 00, a block beyond the tag 6A 82, anything else 6D 00. A tag that leaves
+// the field (VirtualTag's leaveFieldAfter) takes the card out of the reader in the middle of that command:
+// the socket closes without an answer.
 class VirtualPcscCard {
 public:
     // The ATR of a storage card holding an ISO 15693 tag.
@@ -42,6 +43,8 @@ public:
     bool waitRemoved(std::chrono::milliseconds limit);
 
     const std::shared_ptr<VirtualTag>& tag() const { return mTag; }
+    // A reader without the transparent session answers its commands 6A 81 (not supported).
+    void offerTransparentSession(bool offered);
     // The commands received so far, and how many power-off and reset controls.
     std::vector<Bytes> commands() const;
     int powerCycles() const;
@@ -49,6 +52,7 @@ public:
 private:
     void serve(int socket);
     Bytes answer(const Bytes& command, bool& leave);
+    Bytes transparentAnswer(const Bytes& command);
 
     const std::shared_ptr<VirtualTag> mTag;
     const Bytes mAtr;
@@ -59,6 +63,7 @@ private:
     bool mInserted = false;
     std::vector<Bytes> mCommands;
     int mPowerCycles = 0;
+    bool mTransparentSession = true;
     std::thread mThread;
 };
 

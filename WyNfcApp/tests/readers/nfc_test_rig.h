@@ -91,6 +91,9 @@ public:
     void writeSingleBlock(RequestFlags, int block, Bytes data, TagCompletion done) override {
         record({block, std::move(data), [done](std::vector<Bytes>) { done(std::nullopt); }});
     }
+    void getSystemInfo(RequestFlags, SystemInfoCompletion done) override {
+        done(std::nullopt, NfcError::unsupportedFeature()); // the transport never asks
+    }
 
     void presentTag() {
         deliver([](auto& delegate, const auto& self) { delegate.tagReaderSessionDidDetect(self, {self}); });

@@ -101,6 +101,103 @@ Bytes updateBinaryCommand(int block, const Bytes& dataBlock) {
     return command;
 }
 
+Bytes startTransparentSessionCommand() {
+    return {0xFF, 0xC2, 0x00, 0x00, 0x02, 0x81, 0x00};
+}
+
+Bytes endTransparentSessionCommand() {
+    return {0xFF, 0xC2, 0x00, 0x00, 0x02, 0x82, 0x00};
+}
+
+Bytes transceiveCommand(const Bytes& frame) {
+    Bytes command(7 + frame.size());
+    command[0] = 0xFF;
+    command[1] = 0xC2;
+    command[2] = 0x00;
+    command[3] = 0x01;
+    command[4] = static_cast<std::uint8_t>(frame.size() + 2);
+    command[5] = 0x95; // transceive
+    command[6] = static_cast<std::uint8_t>(frame.size());
+    std::copy(frame.begin(), frame.end(), command.begin() + 7);
+    return command;
+}
+
+std::optional<Bytes> transceivedAnswer(const Bytes& responseData) {
+    bool passedOn = false;
+    std::optional<Bytes> answer;
+    // Simple BER-TLV objects, one-byte tags and lengths below 0x80 (the reader's answers are short).
+    for (std::size_t at = 0; at + 2 <= responseData.size();) {
+        const std::uint8_t tag = responseData[at];
+        const std::size_t length = responseData[at + 1];
+        if (length >= 0x80 || at + 2 + length > responseData.size()) {
+            return std::nullopt;
+        }
+        const auto value = responseData.begin() + static_cast<std::ptrdiff_t>(at + 2);
+        if (tag == 0xC0) {
+            // Generic error status: a byte naming the data object at fault, then SW1 SW2.
+            passedOn = length == 3 && value[1] == 0x90 && value[2] == 0x00;
+        } else if (tag == 0x97) {
+            answer = Bytes(value, value + static_cast<std::ptrdiff_t>(length));
+        }
+        at += 2 + length;
+    }
+    return passedOn ? answer : std::nullopt;
+}
+
+Bytes systemInfoRequest() {
+    return {kRequestFlagHighDataRate, 0x2B};
+}
+
+std::optional<TagSystemInfo> parseSystemInfoAnswer(const Bytes& answer) {
+    // Flags (bit 0: error), information flags, UID (8), then DSFID, AFI, memory size (number
+    // of blocks - 1, block size - 1 in its low five bits) and IC reference, each when its
+    // information flag is set.
+    if (answer.size() < 10 || (answer[0] & 0x01) != 0) {
+        return std::nullopt;
+    }
+    const std::uint8_t present = answer[1];
+    std::size_t at = 10;
+    TagSystemInfo info;
+    const auto take = [&](std::size_t count) -> const std::uint8_t* {
+        if (at + count > answer.size()) {
+            return nullptr;
+        }
+        const std::uint8_t* field = answer.data() + at;
+        at += count;
+        return field;
+    };
+    if ((present & 0x01) != 0) {
+        const auto* field = take(1);
+        if (field == nullptr) {
+            return std::nullopt;
+        }
+        info.dsfid = field[0];
+    }
+    if ((present & 0x02) != 0) {
+        const auto* field = take(1);
+        if (field == nullptr) {
+            return std::nullopt;
+        }
+        info.afi = field[0];
+    }
+    if ((present & 0x04) != 0) {
+        const auto* field = take(2);
+        if (field == nullptr) {
+            return std::nullopt;
+        }
+        info.blockCount = field[0] + 1;
+        info.blockSize = (field[1] & 0x1F) + 1;
+    }
+    if ((present & 0x08) != 0) {
+        const auto* field = take(1);
+        if (field == nullptr) {
+            return std::nullopt;
+        }
+        info.icReference = field[0];
+    }
+    return at == answer.size() ? std::optional(info) : std::nullopt;
+}
+
 std::optional<NfcError> statusWordError(const Bytes& response) {
     if (response.size() < 2) {
         return NfcError{NfcError::kTagResponseError, "The reader answered without a status word"};

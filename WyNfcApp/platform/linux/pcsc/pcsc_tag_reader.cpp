@@ -21,9 +21,15 @@ namespace wynfc {
 namespace pcsc_detail {
 namespace {
 
+using pcsc::endTransparentSessionCommand;
 using pcsc::getUidCommand;
+using pcsc::parseSystemInfoAnswer;
 using pcsc::readBinaryCommand;
+using pcsc::startTransparentSessionCommand;
 using pcsc::statusWordError;
+using pcsc::systemInfoRequest;
+using pcsc::transceiveCommand;
+using pcsc::transceivedAnswer;
 using pcsc::updateBinaryCommand;
 
 constexpr const char* kLogTag = "------ PcscTagReader ------";
@@ -188,6 +194,15 @@ public:
                       completion = std::move(completion)] {
             auto error = self->writeOnQueue(*handle, blockNumber, data);
             completion(error);
+            self->afterOperation(error);
+        });
+    }
+
+    void systemInfo(const std::shared_ptr<CardHandle>& handle, SystemInfoCompletion completion) {
+        mQueue.async([self = shared_from_this(), handle, completion = std::move(completion)] {
+            TagSystemInfo info;
+            auto error = self->systemInfoOnQueue(*handle, info);
+            completion(error ? std::nullopt : std::optional(info), error);
             self->afterOperation(error);
         });
     }
@@ -423,6 +438,36 @@ private:
         return std::nullopt;
     }
 
+    // Get System Information goes to the tag itself, in a transparent session, where the
+    // reader offers one; a reader that refuses the session cannot carry out the command.
+    std::optional<NfcError> systemInfoOnQueue(const CardHandle& handle, TagSystemInfo& info) {
+        if (auto error = reachable(handle)) {
+            return error;
+        }
+        Bytes data;
+        if (auto error = transmit(startTransparentSessionCommand(), data)) {
+            return error->code == NfcError::kTagResponseError ? NfcError::unsupportedFeature() : *error;
+        }
+        auto error = transmit(transceiveCommand(systemInfoRequest()), data);
+        std::optional<TagSystemInfo> answer;
+        if (!error) {
+            const auto frame = transceivedAnswer(data);
+            answer = frame ? parseSystemInfoAnswer(*frame) : std::nullopt;
+            if (!answer) {
+                log("Get System Information: answer " + hexText(data));
+                error = NfcError::tagResponseError();
+            }
+        }
+        Bytes ended;
+        if (auto endError = transmit(endTransparentSessionCommand(), ended); endError && !error) {
+            error = endError;
+        }
+        if (!error) {
+            info = *answer;
+        }
+        return error;
+    }
+
     // One command to the connected card; data gets the answer without its status word.
     std::optional<NfcError> transmit(const Bytes& command, Bytes& data) {
         data.clear();
@@ -520,6 +565,11 @@ public:
     void writeSingleBlock(RequestFlags, int blockNumber, Bytes dataBlock, TagCompletion completion) override {
         if (auto owner = session()) {
             owner->writeBlock(self(), blockNumber, std::move(dataBlock), std::move(completion));
+        }
+    }
+    void getSystemInfo(RequestFlags, SystemInfoCompletion completion) override {
+        if (auto owner = session()) {
+            owner->systemInfo(self(), std::move(completion));
         }
     }
 

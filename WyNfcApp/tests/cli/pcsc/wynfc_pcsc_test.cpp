@@ -154,6 +154,32 @@ TEST(WynfcOverPcsc, DumpThenRestoreBringsBackEveryByte) {
     EXPECT_EQ(tag->blockBytes(40, 1), changed);
 }
 
+// The tag's size comes from the tag where the reader passes Get System Information on to it,
+// and from the first block it refuses where the reader does not.
+TEST(WynfcOverPcsc, ADumpEndsWhereTheTagDoes) {
+    PrivatePcscd pcscd;
+    TagImage small = loadTagImage(std::string(WYNFC_RESOURCES_DIR) + "/samples/basic.json");
+    small.blockCount = 48;
+    small.memory.resize(48 * TagImage::kBlockSize);
+    VirtualPcscCard card(std::make_shared<VirtualTag>(small));
+    card.insert(kReaderPort[0]);
+    ASSERT_TRUE(waitForReader(kReaderName[0], true));
+
+    const auto image = scratchFolder() / "dump.json";
+    const Outcome told = wynfc("dump --reader nfc --out " + image.string());
+    ASSERT_EQ(told.status, 0) << told.out << told.err;
+    EXPECT_THAT(told.out, HasSubstr("Dumped 48 block(s)"));
+    EXPECT_THAT(told.out, HasSubstr("the tag has 48 blocks"));
+    EXPECT_EQ(loadTagImage(image).memory, small.memory);
+
+    card.offerTransparentSession(false);
+    const Outcome refused = wynfc("dump --reader nfc --out " + image.string());
+    ASSERT_EQ(refused.status, 0) << refused.out << refused.err;
+    EXPECT_THAT(refused.out, HasSubstr("Dumped 48 block(s)"));
+    EXPECT_THAT(refused.out, HasSubstr("block 48 and beyond: the tag refused them"));
+    EXPECT_EQ(loadTagImage(image).memory, small.memory);
+}
+
 TEST(WynfcOverPcsc, RestoreRefusesTheImageOfAnotherTag) {
     PrivatePcscd pcscd;
     VirtualPcscCard card(sampleTag("full_feature"));
