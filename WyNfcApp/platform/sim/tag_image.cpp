@@ -1,5 +1,7 @@
 #include "platform/sim/tag_image.h"
 
+#include "platform/file_replace.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -194,27 +196,10 @@ TagImage loadTagImage(const std::filesystem::path& file) {
 }
 
 void saveTagImage(const TagImage& image, const std::filesystem::path& file) {
-    const std::string text = formatTagImage(image);
-    // Written next to the target and renamed over it, so a failed save never leaves a
-    // half-written image in place of a good one.
-    std::filesystem::path temporary = file;
-    temporary += ".partial";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            throw TagImageError(file.string() + ": cannot be written");
-        }
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, file, error);
-    if (error) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        throw TagImageError(file.string() + ": cannot be written (" + error.message() + ")");
+    // A failed save leaves the image that was there whole.
+    if (const int error = replaceFileContents(file, formatTagImage(image)); error != 0) {
+        throw TagImageError(file.string() + ": cannot be written (" + std::system_category().message(error) +
+                            "); the file is as it was");
     }
 }
 
