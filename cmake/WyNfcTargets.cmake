@@ -13,8 +13,9 @@ add_compile_options("-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
 # One test program per layer, made of every *.cpp in DIR. With GUI the tests open windows:
 # every test case runs in a process of its own on a virtual X display of its own
 # (scripts/with-virtual-display), labelled `gui`, and may leave screenshots. LABELS label
-# the other programs' tests (ctest -L). WRAPPER runs the program (its listing and each test
-# case) through a script, such as scripts/with-private-pcscd.
+# the tests (ctest -L), besides `gui`. WRAPPER runs the program (its listing and each test
+# case) through a script, such as scripts/with-private-pcscd; with GUI the virtual display
+# runs inside it.
 function(wynfc_add_tests name)
     cmake_parse_arguments(ARG "GUI" "DIR;WRAPPER" "LIBS;LABELS" ${ARGN})
     if(NOT WYNFC_BUILD_TESTS)
@@ -35,10 +36,21 @@ function(wynfc_add_tests name)
     endif()
     if(ARG_GUI)
         target_compile_definitions(${name} PRIVATE WYNFC_SCREENSHOT_DIR="${PROJECT_BINARY_DIR}/screenshots")
-        set_target_properties(${name} PROPERTIES
-            CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/scripts/with-virtual-display")
+        set(emulator ${ARG_WRAPPER} "${PROJECT_SOURCE_DIR}/scripts/with-virtual-display")
+        set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${emulator}")
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                              PROPERTIES TIMEOUT 120 LABELS gui)
+        if(ARG_LABELS)
+            # The tests are known only when CTest lists them, and the discovery's own properties
+            # cannot carry a list: all the labels are set on each test once it is listed.
+            set(labels_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+            list(JOIN ARG_LABELS ";" labels)
+            file(WRITE "${labels_file}"
+                 "foreach(test IN LISTS ${name}_TESTS)\n"
+                 "    set_tests_properties(\"\${test}\" PROPERTIES LABELS \"gui;${labels}\")\n"
+                 "endforeach()\n")
+            set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${labels_file}")
+        endif()
     elseif(ARG_LABELS)
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120 LABELS "${ARG_LABELS}")
     else()

@@ -182,7 +182,7 @@ void AppTest::openWindow(bool agreed) {
     if (agreed) {
         mContext.userDefaults->setBool("agree", true);
     }
-    mWindow = std::make_unique<MainWindow>(mContext, "WyNfc test");
+    mWindow = std::make_unique<MainWindow>(mContext, mTitle);
     mWindow->present();
     ASSERT_TRUE(runUntil([&] { return mWindow->get_mapped() && mWindow->get_width() > 0; }));
 }
@@ -230,11 +230,15 @@ void AppTest::connectSimulatedReader(WorkPageView& view) {
 }
 
 long long AppTest::driverValue(const std::string& area, const std::string& item) {
+    return tagValue(*mDriver->tag(), area, item);
+}
+
+long long tagValue(const VirtualTag& tag, const std::string& area, const std::string& item) {
     const auto properties =
         nlohmann::json::parse(sharedApi().getNFCProductPropertiesJsonByName(area).value());
     const auto first = properties.at("startAddress").get<std::size_t>() / 4 * 4;
     const auto count = properties.at("normBlockCount").get<std::size_t>() * 4;
-    const Bytes memory = mDriver->tag()->image().memory;
+    const Bytes memory = tag.image().memory;
     const std::vector<int> bytes(memory.begin() + static_cast<std::ptrdiff_t>(first),
                                  memory.begin() + static_cast<std::ptrdiff_t>(first + count));
     for (const auto& value :

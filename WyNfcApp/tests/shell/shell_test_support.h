@@ -28,6 +28,9 @@ namespace wynfc::shell::test {
 // The product's state machines with short ticks.
 Timing shortTiming();
 
+// A value of an area as the tag's memory holds it now.
+long long tagValue(const VirtualTag& tag, const std::string& area, const std::string& item);
+
 // Starts GTK for this process, with settings and data folders of the test's own.
 class GuiTest : public ::testing::Test {
 protected:
@@ -56,7 +59,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Opens the window; with `agreed` the disclaimer was accepted on an earlier start.
+    // Opens the window, titled by mTitle; with `agreed` the disclaimer was accepted on an
+    // earlier start.
     void openWindow(bool agreed = true);
     ContentView& content() { return mWindow->contentView(); }
     // Opens a work page and waits until its configuration page has loaded.
@@ -75,6 +79,7 @@ protected:
     std::shared_ptr<SessionSheetService> mSheets;
     ShellContext mContext;
     std::unique_ptr<MainWindow> mWindow;
+    std::function<std::string()> mTitle = [] { return std::string("WyNfc test"); };
 };
 
 } // namespace wynfc::shell::test
