@@ -130,7 +130,8 @@ TagImage parseTagImage(std::string_view json) {
     nlohmann::json root;
     try {
         root = nlohmann::json::parse(json, nullptr, true, false);
-    } catch (const nlohmann::json::parse_error& error) {
+    } catch (const nlohmann::json::exception& error) {
+        // Syntax errors, and numbers too large for any number type (out_of_range 406).
         fail(std::string("not valid JSON: ") + error.what());
     }
     if (!root.is_object()) {

@@ -32,6 +32,7 @@ TEST(TagImage, MalformedFilesSayWhatIsWrong) {
     const std::string memory = R"("0001020304050607")";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"{", "not valid JSON"},
+        {imageJson(uid, "4", "8E6666666666666666664", memory), "not valid JSON"}, // beyond a double
         {"[]", "top level"},
         {R"({"blockSize":4,"blockCount":2,"memory":"00"})", "\"uid\" is missing"},
         {imageJson(R"("01020304050607")", "4", "2", memory), "\"uid\" must hold 8 bytes"},
