@@ -71,13 +71,25 @@ std::string unescapeSingleQuoted(std::string_view text) {
 } // namespace
 
 std::optional<EventCall> parseEventScript(std::string_view script) {
-    if (!script.starts_with(kEventScriptStart) || !script.ends_with(kEventScriptEnd)) {
+    // The start ends in a quote and the end begins with one: they must not share it.
+    if (script.size() < kEventScriptStart.size() + kEventScriptEnd.size() || !script.starts_with(kEventScriptStart) ||
+        !script.ends_with(kEventScriptEnd)) {
         return std::nullopt;
     }
     script.remove_prefix(kEventScriptStart.size());
     script.remove_suffix(kEventScriptEnd.size());
-    const size_t separator = script.find(kEventScriptSeparator);
-    if (separator == std::string_view::npos) {
+    // The event ends at its first quote that no backslash escapes: an escaped text has none,
+    // though it may hold "','" after a backslash.
+    size_t separator = std::string_view::npos;
+    for (size_t i = 0; i < script.size(); ++i) {
+        if (script[i] == '\\') {
+            ++i;
+        } else if (script[i] == '\'') {
+            separator = i;
+            break;
+        }
+    }
+    if (separator == std::string_view::npos || !script.substr(separator).starts_with(kEventScriptSeparator)) {
         return std::nullopt;
     }
     return EventCall{unescapeSingleQuoted(script.substr(0, separator)),

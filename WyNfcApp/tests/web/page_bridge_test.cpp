@@ -105,6 +105,14 @@ TEST(PageEventsTest, PayloadsCannotLeaveTheirString) {
     EXPECT_EQ(call->event, "UPDATE_EVENT");
     EXPECT_EQ(call->payload, tricky);
     EXPECT_FALSE(parseEventScript(readerTypeScript("NFC")).has_value());
+    // An event whose escaped text holds "','" after a backslash (found by fuzz_event_script).
+    const auto quoted = parseEventScript(eventScript("]',", "p"));
+    ASSERT_TRUE(quoted.has_value());
+    EXPECT_EQ(quoted->event, "]',");
+    EXPECT_EQ(quoted->payload, "p");
+    // The start's last quote is not also the end's first.
+    EXPECT_FALSE(parseEventScript("javascript:WyNfcEventCallback(')").has_value());
+    EXPECT_FALSE(parseEventScript("javascript:WyNfcEventCallback('E')").has_value());
 }
 
 } // namespace
