@@ -263,7 +263,8 @@ WriteList writeListFromSets(const std::vector<std::string>& sets, const MapFile&
             const auto earlier = itemValues.find(key);
             entry.value = earlier != itemValues.end() ? earlier->second
                                                       : static_cast<std::uint64_t>(std::stoll(*current));
-            entry.bitValue = bit ? static_cast<int>(*bit) : -1;
+            // Anything but 0 and 1 is refused below; a wider number must not wrap into one.
+            entry.bitValue = bit && (*bit == 0 || *bit == 1) ? static_cast<int>(*bit) : -1;
         } else if (integerWidth(name.item->dataType) != 0) {
             const auto number = integer(value);
             if (!number) {

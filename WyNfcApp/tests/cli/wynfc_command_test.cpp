@@ -201,6 +201,9 @@ TEST(CommandLineTest, BadInputIsRefusedWithOneClearLine) {
          "outside -2147483648 to 4294967295"},
         {"write --set nfc_data_addr_dc_dali_setting.nothing=3", "has no item \"nothing\""},
         {"write --set nfc_data_addr_dc_aoc.aoc_config.aoc_enable=2", "a bit is 0 or 1"},
+        // 2^32 + 1 and 2^32 are no 1 and 0 (found by fuzz_cli_options).
+        {"write --set nfc_data_addr_dc_aoc.aoc_config.aoc_enable=4294967297", "a bit is 0 or 1"},
+        {"write --set nfc_data_addr_dc_aoc.aoc_config.aoc_enable=0x100000000", "a bit is 0 or 1"},
         {"read --tag /missing/tag.json", "/missing/tag.json"},
         {"write --values /missing/values.json", "cannot read the values file /missing/values.json"},
         {"read --map /missing/map.json", "cannot read the address map"},
