@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: run run-headless test build bootstrap asan tsan clang format clean
+.PHONY: run run-headless test build bootstrap asan tsan clang fuzz format clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -48,6 +48,13 @@ tsan:
 
 clang:
 	@$(MAKE) --no-print-directory test PRESET=clang
+
+# Every fuzz target (fuzz/) built with clang and libFuzzer in build/fuzz, each run on its seed
+# corpus for FUZZ_SECONDS; a crash, a sanitizer report, a leak or a hang fails. FUZZ_TARGETS
+# picks some (names as in fuzz/corpus/). See scripts/run-fuzz.
+FUZZ_SECONDS ?= 60
+fuzz: bootstrap
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/run-fuzz $(FUZZ_TARGETS)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
