@@ -95,6 +95,17 @@ void PageTest::loadPage(const std::filesystem::path& resources, bool answerPageD
     takePosted();
 }
 
+void PageTest::loadFile(const std::filesystem::path& folder, const std::string& file) {
+    mResources = folder;
+    mAnswerPageData = false;
+    mView = std::make_shared<WebKitWebViewHost>(folder);
+    mRecorder = std::make_shared<Recorder>([](const std::string&) {});
+    mView->addScriptMessageHandler(mRecorder, kRequestHandlerName);
+    gtk_window_set_child(mWindow->gobj(), mView->widget());
+    mWindow->present();
+    mView->load(fileUrl(folder / file), Millis{60000});
+}
+
 void PageTest::answerPageData() {
     feed(kPageDataCallback, pageDataPayload(FolderBundle(mResources, "1.0.0")));
 }

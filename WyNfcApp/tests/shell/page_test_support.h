@@ -27,6 +27,8 @@ protected:
     // page's request for them waits for answerPageData().
     void loadPage(const std::filesystem::path& resources, bool answerPageData = true);
     void answerPageData();
+    // Loads another page of the folder in the same host, waiting for nothing.
+    void loadFile(const std::filesystem::path& folder, const std::string& file);
     std::optional<std::string> eval(const std::string& script);
     bool waitFor(const std::string& condition, Millis timeout = Millis{10000});
     // Calls the page's WyNfcEventCallback as the native side does.

@@ -2,15 +2,75 @@
 
 #include "platform/console_log.h"
 
+#include <gio/gio.h>
 #include <glib.h>
 #include <webkit/webkit.h>
 
+#include <algorithm>
 #include <utility>
 
 namespace wynfc {
 namespace {
 
 constexpr const char* kTag = "------ WebView ------";
+
+// The native handlers live in a script world of their own, which only the top frame's bridge
+// below reaches: a frame inside the page finds no window.webkit.messageHandlers at all.
+constexpr const char* kBridgeWorld = "wynfc-native";
+constexpr const char* kBridgeEvent = "wynfc-native-message";
+
+// In the page's world of the top frame: window.webkit.messageHandlers.<name>.postMessage(body)
+// as the page knows it, handing the body over to the bridge as text ("s" text, or "j" JSON).
+std::string pageSideBridge(const std::string& name) {
+    return "(() => { const w = window.webkit = window.webkit || {};"
+           " const handlers = w.messageHandlers = w.messageHandlers || {};"
+           " handlers['" +
+           name +
+           "'] = Object.freeze({ postMessage(body) {"
+           " const text = typeof body === 'string' ? 's' + body : 'j' + JSON.stringify(body === undefined ? "
+           "null : body);"
+           " document.dispatchEvent(new CustomEvent('" +
+           std::string(kBridgeEvent) + "', { detail: '" + name + ":' + text })); } }); })();";
+}
+
+// In the bridge's world of the top frame: passes each body to the native handler.
+std::string nativeSideBridge() {
+    return "document.addEventListener('" + std::string(kBridgeEvent) +
+           "', (event) => { const detail = event.detail; if (typeof detail !== 'string') return;"
+           " const colon = detail.indexOf(':'); if (colon < 0) return;"
+           " const handler = window.webkit && window.webkit.messageHandlers[detail.slice(0, colon)];"
+           " if (!handler) return; const text = detail.slice(colon + 1);"
+           " try { handler.postMessage(text[0] === 's' ? text.slice(1) : JSON.parse(text.slice(1))); } catch "
+           "(e) {} },"
+           " true);";
+}
+
+bool isHandlerName(const std::string& name) {
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    });
+}
+
+void addUserScript(WebKitUserContentManager* manager, const std::string& source, const char* world) {
+    WebKitUserScript* script =
+        world != nullptr
+            ? webkit_user_script_new_for_world(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, world, nullptr,
+                                               nullptr)
+            : webkit_user_script_new(source.c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                     WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
+    webkit_user_content_manager_add_script(manager, script);
+    webkit_user_script_unref(script);
+}
+
+// Web addresses a person may open in the desktop's browser by clicking a link on the page.
+bool isOutsideLink(const std::string& uri) {
+    return uri.rfind("https://", 0) == 0 || uri.rfind("http://", 0) == 0 || uri.rfind("mailto:", 0) == 0;
+}
+
+void openInDesktop(const std::string& uri) {
+    g_app_info_launch_default_for_uri_async(uri.c_str(), nullptr, nullptr, nullptr, nullptr);
+}
 
 // Every web view of the process shares one session that keeps nothing on disk and sends
 // every network request to a closed port on this machine: the page is a local file and
@@ -57,10 +117,18 @@ struct WebKitWebViewHost::Signals {
         WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(navigation);
         const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
         const std::string address = uri != nullptr ? uri : "";
-        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION ||
-            !static_cast<WebKitWebViewHost*>(data)->isAllowedAddress(address)) {
-            logLine(kTag, "Refused to open " + address);
+        auto* host = static_cast<WebKitWebViewHost*>(data);
+        if (type == WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION || !host->isAllowedAddress(address)) {
             webkit_policy_decision_ignore(decision);
+            // A link the person clicked goes to the desktop's browser; whatever a script asks
+            // for stays refused.
+            if (webkit_navigation_action_get_navigation_type(action) == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED &&
+                webkit_navigation_action_is_user_gesture(action) && isOutsideLink(address)) {
+                logLine(kTag, "Opening " + address + " in the desktop's browser");
+                host->mOpenOutside(address);
+                return TRUE;
+            }
+            logLine(kTag, "Refused to open " + address);
             return TRUE;
         }
         return FALSE;
@@ -93,6 +161,7 @@ WebKitWebViewHost::WebKitWebViewHost(std::filesystem::path allowedFolder)
     g_signal_connect(mView, "load-changed", G_CALLBACK(Signals::loadChanged), this);
     g_signal_connect(mView, "load-failed", G_CALLBACK(Signals::loadFailed), this);
     g_signal_connect(mView, "decide-policy", G_CALLBACK(Signals::decidePolicy), this);
+    mOpenOutside = openInDesktop;
 }
 
 WebKitWebViewHost::~WebKitWebViewHost() {
@@ -100,7 +169,8 @@ WebKitWebViewHost::~WebKitWebViewHost() {
     cancelLoadTimeout();
     g_signal_handlers_disconnect_by_data(mView, this);
     for (const auto& [name, handler] : mHandlers) {
-        webkit_user_content_manager_unregister_script_message_handler(mContentManager, name.c_str(), nullptr);
+        webkit_user_content_manager_unregister_script_message_handler(mContentManager, name.c_str(),
+                                                                      kBridgeWorld);
     }
     g_signal_handlers_disconnect_matched(mContentManager, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr,
                                          reinterpret_cast<gpointer>(Signals::scriptMessage), nullptr);
@@ -114,12 +184,20 @@ GtkWidget* WebKitWebViewHost::widget() const {
 
 void WebKitWebViewHost::addScriptMessageHandler(std::weak_ptr<ScriptMessageHandler> handler,
                                                 const std::string& name) {
+    if (!isHandlerName(name)) {
+        logLine(kTag, "Refused the message handler name " + name);
+        return;
+    }
     const bool isNew = mHandlers.find(name) == mHandlers.end();
     mHandlers[name] = std::move(handler);
     if (!isNew) {
         return; // the later handler replaces the earlier one on the same registration
     }
-    webkit_user_content_manager_register_script_message_handler(mContentManager, name.c_str(), nullptr);
+    // The bridge is in place from the next page loaded on.
+    addUserScript(mContentManager, pageSideBridge(name), nullptr);
+    if (mHandlers.size() == 1) {
+        addUserScript(mContentManager, nativeSideBridge(), kBridgeWorld);
+    }
     auto* named = new std::pair<WebKitWebViewHost*, std::string>(this, name);
     g_signal_connect_data(
         mContentManager, ("script-message-received::" + name).c_str(), G_CALLBACK(Signals::scriptMessage),
@@ -128,6 +206,11 @@ void WebKitWebViewHost::addScriptMessageHandler(std::weak_ptr<ScriptMessageHandl
             delete static_cast<std::pair<WebKitWebViewHost*, std::string>*>(data);
         },
         GConnectFlags{});
+    webkit_user_content_manager_register_script_message_handler(mContentManager, name.c_str(), kBridgeWorld);
+}
+
+void WebKitWebViewHost::setOutsideLinkOpener(std::function<void(const std::string&)> open) {
+    mOpenOutside = open ? std::move(open) : openInDesktop;
 }
 
 void WebKitWebViewHost::setNavigationDelegate(std::weak_ptr<WebNavigationDelegate> delegate) {

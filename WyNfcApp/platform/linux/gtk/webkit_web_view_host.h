@@ -16,8 +16,11 @@ typedef struct _WebKitUserContentManager WebKitUserContentManager;
 namespace wynfc {
 
 // The page's web view, in WebKitGTK. It shows file URLs inside one folder (the bundle's
-// resources) and nothing else: navigations elsewhere are refused and the page has no
-// network. Used on the GTK main thread only.
+// resources) and nothing else: navigations elsewhere are refused (a link the person clicked to
+// a web or mail address opens in the desktop's browser instead) and the page has no network.
+// Only the top frame reaches the message handlers: they live in a script world of their own,
+// bridged to window.webkit.messageHandlers of the top frame alone. Used on the GTK main
+// thread only.
 class WebKitWebViewHost final : public WebViewHost {
 public:
     explicit WebKitWebViewHost(std::filesystem::path allowedFolder);
@@ -43,6 +46,10 @@ public:
     // Sees every script handed to evaluateScript, before it runs (hosts that log, tests).
     void setScriptObserver(std::function<void(const std::string&)> observer);
 
+    // Who opens a link the person clicked to a web or mail address (default: the desktop's
+    // browser or mail program); an empty function restores the default.
+    void setOutsideLinkOpener(std::function<void(const std::string&)> open);
+
     // Whether the page may be shown at this address: a file URL inside the allowed folder.
     bool isAllowedAddress(const std::string& uri) const;
 
@@ -60,6 +67,7 @@ private:
     std::map<std::string, std::weak_ptr<ScriptMessageHandler>> mHandlers;
     std::weak_ptr<WebNavigationDelegate> mNavigationDelegate;
     std::function<void(const std::string&)> mScriptObserver;
+    std::function<void(const std::string&)> mOpenOutside;
     bool mLoadFailed = false;
     unsigned mLoadTimeoutSource = 0;
     // Lets callbacks of WebKit that outlive this host find out that it has gone.
