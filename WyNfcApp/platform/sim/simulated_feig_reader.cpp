@@ -101,11 +101,22 @@ bool SimulatedFeigReader::waitForRequests(std::size_t count, Millis timeout) con
     return requestArrived_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
 }
 
+void SimulatedFeigReader::setRequestObserver(RequestObserver observer) {
+    std::lock_guard lock(mutex_);
+    observer_ = std::move(observer);
+}
+
 void SimulatedFeigReader::onWrite(ConnectionId connection, const std::string& /*characteristicUuid*/,
                                   const Value& value) {
     std::unique_lock lock(mutex_);
+    const std::size_t index = requests_.size();
     requests_.push_back(value);
     requestArrived_.notify_all();
+    if (const RequestObserver observer = observer_) {
+        lock.unlock();
+        observer(index, value);
+        lock.lock();
+    }
     FeigAnswerPlan plan;
     if (!plans_.empty()) {
         plan = std::move(plans_.front());
@@ -127,6 +138,9 @@ void SimulatedFeigReader::onWrite(ConnectionId connection, const std::string& /*
         answer.back() ^= 0xFF;
     }
     std::vector<Bytes> notifications = splitLocked(answer, plan.notificationSizes);
+    if (plan.lostNotification && *plan.lostNotification < notifications.size()) {
+        notifications.erase(notifications.begin() + static_cast<std::ptrdiff_t>(*plan.lostNotification));
+    }
     if (plan.drop) {
         return;
     }

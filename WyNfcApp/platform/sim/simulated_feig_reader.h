@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,8 @@ struct FeigAnswerPlan {
     bool delayPastTheWait = false; // sent after Timing::countdownLimit() plus one tick
     Millis delay{0};               // sent after this long
     bool corruptCrc = false;       // the answer's CRC does not match
+    // This notification of the answer (counted from 0) never reaches the central.
+    std::optional<std::size_t> lostNotification;
     // Answer with this status and no data, without carrying out the request.
     std::optional<std::uint8_t> status;
     // Sizes of the answer's first notifications (0 sends an empty one); the rest goes out
@@ -49,6 +52,11 @@ struct FeigAnswerPlan {
     static FeigAnswerPlan withStatus(std::uint8_t errorStatus) {
         FeigAnswerPlan plan;
         plan.status = errorStatus;
+        return plan;
+    }
+    static FeigAnswerPlan losing(std::size_t notification) {
+        FeigAnswerPlan plan;
+        plan.lostNotification = notification;
         return plan;
     }
     static FeigAnswerPlan splitInto(std::vector<std::size_t> sizes) {
@@ -111,6 +119,12 @@ public:
     // Sends the bytes as one notification of the answer characteristic, now.
     void sendNotification(Bytes value);
 
+    // Called with each request as it arrives (counted from 0), before it is answered, on
+    // the writer's thread with no lock of the reader held: it may plan this very request's
+    // answer, change the field, disconnect, or switch the radio off.
+    using RequestObserver = std::function<void(std::size_t index, const Bytes& request)>;
+    void setRequestObserver(RequestObserver observer);
+
     // Every value written to the reader so far, in order.
     std::vector<Bytes> requests() const;
     // Waits until at least `count` requests have arrived; false when the timeout passed first.
@@ -139,6 +153,7 @@ private:
     std::deque<FeigAnswerPlan> plans_;
     std::optional<std::vector<Bytes>> heldAnswer_;
     std::vector<Bytes> requests_;
+    RequestObserver observer_;
 };
 
 } // namespace wynfc

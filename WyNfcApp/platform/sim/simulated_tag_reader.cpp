@@ -25,6 +25,8 @@ struct TagField {
     std::vector<std::weak_ptr<SimulatedTagReaderSession>> sessions;
     std::shared_ptr<SimulatedTagReaderSession> current;
     std::optional<NfcError> nextConnectError;
+    std::optional<Millis> nextAnswerDelay;
+    SimulatedTagReaderService::OperationObserver observer;
     int sessionCount = 0;
 
     std::vector<FieldTag> presentTagsLocked() const {
@@ -273,9 +275,11 @@ void SimulatedTagReaderSession::tagRemoved(const void* tagKey) {
 void SimulatedTagReaderSession::connect(const std::shared_ptr<NfcTag>& tag, TagCompletion completion) {
     const auto handle = std::dynamic_pointer_cast<TagHandle>(tag);
     std::shared_ptr<VirtualTag> virtualTag;
+    const SessionOperation operation{SessionOperation::Kind::Connect, 0, 0, 0, {}};
+    observe(operation);
     {
         std::lock_guard lock(mutex_);
-        operations_.push_back(SessionOperation{SessionOperation::Kind::Connect, 0, 0, 0, {}});
+        operations_.push_back(operation);
         std::optional<NfcError> error;
         if (state_ == State::Ended) {
             error = NfcError::sessionInvalidated();
@@ -300,12 +304,13 @@ void SimulatedTagReaderSession::connect(const std::shared_ptr<NfcTag>& tag, TagC
 void SimulatedTagReaderSession::readBlocks(const TagHandle& handle, RequestFlags flags, BlockRange range,
                                            ReadBlocksCompletion completion) {
     const auto tag = handle.virtualTag();
+    const SessionOperation operation{SessionOperation::Kind::ReadBlocks, flags, range.first, range.count, {}};
+    observe(operation);
     {
         std::lock_guard lock(mutex_);
-        operations_.push_back(
-            SessionOperation{SessionOperation::Kind::ReadBlocks, flags, range.first, range.count, {}});
+        operations_.push_back(operation);
         const auto fail = [&](NfcError error) {
-            post([completion = std::move(completion), error] { completion({}, error); });
+            postAnswerLocked([completion = std::move(completion), error] { completion({}, error); });
         };
         if (auto error = unreachableLocked(handle)) {
             fail(*error);
@@ -318,9 +323,10 @@ void SimulatedTagReaderSession::readBlocks(const TagHandle& handle, RequestFlags
         auto reply = tag->readBlocks(range.first, range.count);
         switch (reply.answer) {
         case TagAnswer::Ok:
-            post([completion = std::move(completion), blocks = std::move(reply.blocks)]() mutable {
-                completion(std::move(blocks), std::nullopt);
-            });
+            postAnswerLocked(
+                [completion = std::move(completion), blocks = std::move(reply.blocks)]() mutable {
+                    completion(std::move(blocks), std::nullopt);
+                });
             break;
         case TagAnswer::NoAnswer:
             pending_.push_back(
@@ -344,12 +350,13 @@ void SimulatedTagReaderSession::readBlocks(const TagHandle& handle, RequestFlags
 void SimulatedTagReaderSession::writeBlock(const TagHandle& handle, RequestFlags flags, int blockNumber,
                                            Bytes data, TagCompletion completion) {
     const auto tag = handle.virtualTag();
+    const SessionOperation operation{SessionOperation::Kind::WriteBlock, flags, blockNumber, 1, data};
+    observe(operation);
     {
         std::lock_guard lock(mutex_);
-        operations_.push_back(
-            SessionOperation{SessionOperation::Kind::WriteBlock, flags, blockNumber, 1, data});
+        operations_.push_back(operation);
         const auto finish = [&](std::optional<NfcError> error) {
-            post([completion = std::move(completion), error] { completion(error); });
+            postAnswerLocked([completion = std::move(completion), error] { completion(error); });
         };
         if (auto error = unreachableLocked(handle)) {
             finish(*error);
@@ -391,8 +398,10 @@ void SimulatedTagReaderSession::writeBlock(const TagHandle& handle, RequestFlags
 void SimulatedTagReaderSession::systemInfo(const TagHandle& handle, RequestFlags flags,
                                            SystemInfoCompletion completion) {
     const auto tag = handle.virtualTag();
+    const SessionOperation operation{SessionOperation::Kind::SystemInfo, flags, 0, 0, {}};
+    observe(operation);
     std::lock_guard lock(mutex_);
-    operations_.push_back(SessionOperation{SessionOperation::Kind::SystemInfo, flags, 0, 0, {}});
+    operations_.push_back(operation);
     std::optional<NfcError> error = unreachableLocked(handle);
     if (!error && tag->hasLeftField()) {
         error = NfcError::connectionLost();
@@ -482,6 +491,46 @@ std::vector<SessionOperation> SimulatedTagReaderSession::operations() const {
 void SimulatedTagReaderSession::post(std::function<void()> task) {
     if (auto field = field_.lock()) {
         field->queue.async(std::move(task));
+    }
+}
+
+void SimulatedTagReaderSession::postAnswerLocked(std::function<void()> answer) {
+    const auto field = field_.lock();
+    if (!field) {
+        return;
+    }
+    std::optional<Millis> delay;
+    {
+        std::lock_guard fieldLock(field->mutex);
+        delay = std::exchange(field->nextAnswerDelay, std::nullopt);
+    }
+    if (!delay) {
+        field->queue.async(std::move(answer));
+        return;
+    }
+    field->queue.after(*delay, [weak = weak_from_this(), answer = std::move(answer)] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        {
+            std::lock_guard lock(self->mutex_);
+            if (self->state_ == State::Ended) {
+                return; // an ended session answers nothing more
+            }
+        }
+        answer();
+    });
+}
+
+void SimulatedTagReaderSession::observe(const SessionOperation& operation) {
+    SimulatedTagReaderService::OperationObserver observer;
+    if (const auto field = field_.lock()) {
+        std::lock_guard lock(field->mutex);
+        observer = field->observer;
+    }
+    if (observer) {
+        observer(operation);
     }
 }
 
@@ -599,6 +648,16 @@ bool SimulatedTagReaderService::endSession(NfcError error) {
 void SimulatedTagReaderService::failNextConnect(NfcError error) {
     std::lock_guard lock(field_->mutex);
     field_->nextConnectError = std::move(error);
+}
+
+void SimulatedTagReaderService::delayNextAnswer(Millis delay) {
+    std::lock_guard lock(field_->mutex);
+    field_->nextAnswerDelay = delay;
+}
+
+void SimulatedTagReaderService::setOperationObserver(OperationObserver observer) {
+    std::lock_guard lock(field_->mutex);
+    field_->observer = std::move(observer);
 }
 
 std::shared_ptr<SimulatedTagReaderSession> SimulatedTagReaderService::currentSession() const {

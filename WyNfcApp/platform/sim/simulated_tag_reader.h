@@ -3,7 +3,9 @@
 #include "platform/sim/event_loop.h"
 #include "platform/sim/virtual_tag.h"
 #include "platform/tag_reader_session.h"
+#include "platform/timing.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -114,6 +116,9 @@ private:
     // A tag that has just left the field is taken out of it after the operation.
     void afterOperation(const std::shared_ptr<VirtualTag>& tag);
     void post(std::function<void()> task);
+    // Posts an operation's answer, after the delay the service asked for, if any.
+    void postAnswerLocked(std::function<void()> answer);
+    void observe(const SessionOperation& operation);
     void notifyDelegateLocked(DelegateCall call);
 
     const std::weak_ptr<sim_detail::TagField> field_;
@@ -166,6 +171,17 @@ public:
     bool endSession(NfcError error);
     // The next connect, in any session, fails with this error.
     void failNextConnect(NfcError error);
+    // The next block read or write, in any session, is carried out at once but answered only
+    // after the delay, as a tag that answers late; an answer due after its session ended is
+    // dropped, as any other.
+    void delayNextAnswer(Millis delay);
+
+    // Called with each operation a session receives (connect, block read or write, system
+    // information), before it is carried out, on the caller's thread with no lock of the
+    // simulation held: it may inject a fault for this very operation, take the tag away or
+    // close the sheet.
+    using OperationObserver = std::function<void(const SessionOperation&)>;
+    void setOperationObserver(OperationObserver observer);
 
     // The session made last, kept for inspection until the next one is made.
     std::shared_ptr<SimulatedTagReaderSession> currentSession() const;
