@@ -3,12 +3,15 @@
 #include "platform/console_log.h"
 #include "readers/shared_api.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace wynfc {
 namespace {
 
 constexpr std::size_t kBlockSize = 4;
+// Unanswered commands remembered at most; older ones are long past answering.
+constexpr std::size_t kOwedRequestsKept = 4;
 
 void log(const std::string& text) {
     logLine(BleReader::TAG, text);
@@ -66,13 +69,17 @@ void BleReader::onPeripheralDiscovered(const std::shared_ptr<Peripheral>& periph
 
 void BleReader::onDataReceived(const Bytes& bytes) {
     std::lock_guard lock(mFrameLock);
+    if (mFrameResponseCompleted) {
+        // An answer waits to be taken. The reader answers in order, so whatever follows it
+        // answers nothing that waits now; the next command starts afresh anyway.
+        return;
+    }
     // A frame short of the length its header declares takes every notification: tag data
     // inside it may begin a notification exactly like a frame.
     const bool inProgress = mIsSameFrame && frameProgress(mFrameBytes) == FrameProgress::Incomplete;
     if (!inProgress && isFrameStart(bytes)) {
-        // A new frame replaces whatever an earlier one left: a late frame that nobody has taken.
+        // A new frame replaces what an unfinished one left.
         mFrameBytes.clear();
-        mFrameResponseCompleted = false;
         mIsSameFrame = true;
         mErrorStatus.reset();
         if (bytes[5] != 0x00) {
@@ -92,6 +99,14 @@ void BleReader::onDataReceived(const Bytes& bytes) {
     case FrameProgress::Incomplete:
         return;
     case FrameProgress::Complete:
+        if (!mAwaitedRequest.empty() &&
+            !canAnswer(mAwaitedRequest, Bytes(mFrameBytes.begin() + 6, mFrameBytes.end() - 2))) {
+            // The answer to an earlier command, whose wait has given up: not this one's.
+            log("An answer of another command's form came: dropped");
+            mFrameBytes.clear();
+            mIsSameFrame = false;
+            return;
+        }
         log("######### A entire frame is received #########");
         break;
     case FrameProgress::Failed:
@@ -113,6 +128,27 @@ ReaderResponseFrame BleReader::sendAndWait(const Bytes& frame) {
         return response;
     }
     std::lock_guard command(mCommandLock);
+    if (mayMeetAnEarlierAnswer(frame)) {
+        // An earlier command like this one went unanswered, and its answer, should it still
+        // come, would pass for this one's. The reader answers in order: asked for its tags
+        // first, whose answer cannot be taken for anything else, it sends whatever it still
+        // owed before that answer.
+        log("An earlier answer may still come: asking for the tags first");
+        if (const auto inventoryFrame = framed(std::vector<int>{0xB0, 0x01, 0x00})) {
+            exchange(*inventoryFrame, true);
+        }
+    }
+    return exchange(frame, false);
+}
+
+bool BleReader::mayMeetAnEarlierAnswer(const Bytes& frame) {
+    std::lock_guard lock(mFrameLock);
+    return std::any_of(mOwedRequests.begin(), mOwedRequests.end(),
+                       [&](const Bytes& owed) { return answersLookAlike(owed, frame); });
+}
+
+ReaderResponseFrame BleReader::exchange(const Bytes& frame, bool onlyIfSent) {
+    ReaderResponseFrame response;
     {
         // Whatever is left belongs to an earlier command (an answer that came after its wait
         // gave up): it must not pass for the answer to this one.
@@ -124,17 +160,32 @@ ReaderResponseFrame BleReader::sendAndWait(const Bytes& frame) {
         mFrameBytes.clear();
         mIsSameFrame = false;
         mErrorStatus.reset();
+        mAwaitedRequest = frame;
     }
 
-    mBluetoothManager->writeData(frame);
+    const bool sent = mBluetoothManager->writeData(frame);
 
     std::unique_lock lock(mFrameLock);
+    if (!sent && onlyIfSent) {
+        mAwaitedRequest.clear();
+        return response;
+    }
     const auto outcome = mCountdown.wait(lock, mFrameArrived, [this] { return mFrameResponseCompleted; });
+    mAwaitedRequest.clear();
     if (outcome == ResponseCountdown::Outcome::TimedOut) {
         mFrameBytes.clear();
+        if (sent) {
+            // Its answer may still come, before the answer to a later command.
+            mOwedRequests.push_back(frame);
+            if (mOwedRequests.size() > kOwedRequestsKept) {
+                mOwedRequests.erase(mOwedRequests.begin());
+            }
+        }
         log("WAIT BLE RESPONSE TIMEOUT!!");
         return response;
     }
+    // Answers come in order: nothing owed for a command sent before this one can come now.
+    mOwedRequests.clear();
     mFrameResponseCompleted = false;
     if (!mFrameBytes.empty() && parseResponseFrame(mFrameBytes, response)) {
         log("Parse frame ok!!!");

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace wynfc {
 
@@ -66,7 +67,10 @@ public:
 
     // Writes the frame and waits for its answer: the parsed frame; after an error status, a
     // record of its start byte and status only; the default record after an unusable frame or
-    // the timeout.
+    // the timeout. An answer that came late for an earlier command is never taken: one of
+    // another command's form is dropped, and a command whose answer would look like that of
+    // an earlier one left unanswered is preceded by an inventory, which the reader answers
+    // only after whatever it still owed.
     ReaderResponseFrame sendAndWait(const Bytes& frame);
 
     // Blocks themselves, for service work outside the jobs (dump, restore), in the jobs'
@@ -82,6 +86,11 @@ public:
 private:
     ResultObj inventory();
     ResultObj readArea(const std::string& name);
+    // One command and its answer, under mCommandLock. With onlyIfSent, a command the link
+    // could not carry is not waited for.
+    ReaderResponseFrame exchange(const Bytes& frame, bool onlyIfSent);
+    // An earlier command, unanswered, whose late answer would look like this command's.
+    bool mayMeetAnEarlierAnswer(const Bytes& frame);
 
     MainQueue& mMainQueue;
     const ResponseCountdown mCountdown;
@@ -95,6 +104,8 @@ private:
     Bytes mFrameBytes;
     bool mIsSameFrame = false;
     std::optional<std::uint8_t> mErrorStatus; // of an answer that opened with an error status
+    Bytes mAwaitedRequest;                    // the command whose answer is waited for
+    std::vector<Bytes> mOwedRequests;         // sent, unanswered when their waits gave up
 
     mutable std::mutex mStateLock;
     Bytes mTagID;

@@ -23,7 +23,69 @@ void log(const std::string& text) {
     logLine(BleReader::TAG, text);
 }
 
+constexpr std::uint8_t kInventory = 0x01;
+constexpr std::uint8_t kReadMultipleBlocks = 0x23;
+constexpr std::uint8_t kWriteMultipleBlocks = 0x24;
+constexpr std::size_t kInventoryRecord = 10; // transponder type, DSFID, UID
+
+// The host command a request frame carries (start, length and address before it, the CRC
+// after it); empty for anything shorter than a frame.
+Bytes hostCommandOf(const Bytes& requestFrame) {
+    constexpr std::size_t kBefore = 4;
+    if (requestFrame.size() < kBefore + 2 + kCrcSize || requestFrame[0] != kFrameStart) {
+        return {};
+    }
+    return Bytes(requestFrame.begin() + kBefore, requestFrame.end() - kCrcSize);
+}
+
+bool inventoryShaped(const Bytes& data) {
+    return !data.empty() && data[0] >= 1 && data.size() == 1 + kInventoryRecord * data[0];
+}
+
+bool blocksShaped(const Bytes& data) {
+    return data.size() >= 2 && data[0] >= 1 && data.size() == 2 + std::size_t{data[0]} * (1 + data[1]);
+}
+
 } // namespace
+
+bool canAnswer(const Bytes& requestFrame, const Bytes& data) {
+    const Bytes host = hostCommandOf(requestFrame);
+    if (host.size() < 2 || host[0] != kIsoHostCommand) {
+        return true;
+    }
+    switch (host[1]) {
+    case kInventory:
+        return !data.empty() && (inventoryShaped(data) || !blocksShaped(data));
+    case kReadMultipleBlocks:
+        if (data.empty()) {
+            return false;
+        }
+        if (blocksShaped(data)) { // whole records: this read's, or another read's for other blocks
+            return host.size() >= 5 && data[0] == host[4];
+        }
+        return !inventoryShaped(data);
+    case kWriteMultipleBlocks:
+        return data.empty();
+    default:
+        return true;
+    }
+}
+
+bool answersLookAlike(const Bytes& requestFrame, const Bytes& otherRequestFrame) {
+    const Bytes one = hostCommandOf(requestFrame);
+    const Bytes other = hostCommandOf(otherRequestFrame);
+    if (one.size() < 2 || other.size() < 2 || one[0] != other[0] || one[1] != other[1]) {
+        return false;
+    }
+    switch (one[1]) {
+    case kInventory:
+        return false;
+    case kReadMultipleBlocks:
+        return one.size() >= 5 && other.size() >= 5 && one[4] == other[4];
+    default:
+        return true;
+    }
+}
 
 bool isFrameStart(const Bytes& notification) {
     return notification.size() >= kHeaderSize && notification[0] == kFrameStart &&

@@ -54,6 +54,19 @@ bool parseResponseFrame(const Bytes& frameBytes, ReaderResponseFrame& frame);
 // data is malformed: fewer blocks than DB-N says (logged), or no whole block.
 Bytes extractBlockData(const Bytes& data);
 
+// The reader's answers name no command (all say 0xB0), but each command's sound answer has a
+// form of its own: a write's carries no data, an inventory's one 10-byte record per tag, a
+// read's DB-N (the blocks asked for) and DB-SIZE with their records. False when the data (of
+// an answer with status 0x00) has the form of another command's answer: an earlier
+// command's, come late. Error answers, malformed ones, and commands outside the jobs' three
+// are not judged.
+bool canAnswer(const Bytes& requestFrame, const Bytes& data);
+
+// Whether the sound answers of two request frames are alike enough to be taken one for the
+// other: writes, reads of as many blocks. Inventories are not: any of their answers tells the
+// same about the reader's field.
+bool answersLookAlike(const Bytes& requestFrame, const Bytes& otherRequestFrame);
+
 // Every whole group of 4 bytes with its bytes in reverse order; a shorter tail is dropped.
 Bytes reverseBlockBytes(const Bytes& bytes);
 

@@ -91,9 +91,9 @@ bool BluetoothManager::hasTransferCharacteristic() const {
 
 // ---- operations ----
 
-void BluetoothManager::writeData(const Bytes& bytes) {
+bool BluetoothManager::writeData(const Bytes& bytes) {
     if (bytes.empty()) {
-        return;
+        return false;
     }
     std::shared_ptr<Peripheral> peripheral;
     std::shared_ptr<Characteristic> characteristic;
@@ -103,10 +103,11 @@ void BluetoothManager::writeData(const Bytes& bytes) {
         characteristic = transferCharacteristic;
     }
     if (!peripheral || peripheral->state() != PeripheralState::connected || !characteristic) {
-        return;
+        return false;
     }
     // One value: a frame longer than a packet is left to the platform's long write.
     peripheral->writeValue(bytes, characteristic, WriteType::withResponse);
+    return true;
 }
 
 void BluetoothManager::connect(const std::shared_ptr<Peripheral>& peripheral) {

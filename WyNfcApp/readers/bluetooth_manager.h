@@ -63,8 +63,9 @@ public:
 
     // Writes the bytes, with response, to the connected reader's transfer characteristic.
     // Does nothing for empty bytes, or while no reader is connected or its transfer
-    // characteristic is not known yet: the caller's wait then times out.
-    void writeData(const Bytes& bytes);
+    // characteristic is not known yet: the caller's wait then times out. True when the bytes
+    // were handed to the platform.
+    bool writeData(const Bytes& bytes);
 
     // Connects to a peripheral from discoveredPeripherals.
     void connect(const std::shared_ptr<Peripheral>& peripheral);

@@ -162,8 +162,9 @@ TEST_F(BleReaderTest, CommandsTheLibraryCannotBuildAreNeverSent) {
     EXPECT_EQ(bench.reader->readByName("no_such_area").error, ErrorCode::ERROR);
     EXPECT_EQ(bench.feig->requests().size(), 1u);
 
-    // A one-block area answered with two blocks: the second has no write command.
-    const ResultObj write = bench.answeredBy({readAnswer({{1, 2, 3, 4}, {5, 6, 7, 8}}, 2)}, [&] {
+    // A one-block area answered with one block of eight bytes: the last four have no write
+    // command. (Two blocks would be the answer to another read, not taken for this one.)
+    const ResultObj write = bench.answeredBy({readAnswer({{1, 2, 3, 4, 5, 6, 7, 8}}, 1)}, [&] {
         return bench.reader->writeByName(kOutputCurrent, kOutputCurrent1);
     });
     EXPECT_EQ(write.data, "cmd is empty!");
