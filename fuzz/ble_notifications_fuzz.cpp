@@ -1,25 +1,31 @@
 // A stream of notifications from the Bluetooth reader, assembled into answers by the real
-// BleReader: each exchange is one sendAndWait whose notifications arrive while it waits.
+// BleReader: each exchange is one command (sendAndWait) whose notifications arrive while it
+// waits.
 //
 // Input: records, each a header byte and what it announces:
 //   0x00..0xEF   a notification of that many bytes (fewer at the end of the input)
-//   0xF0         the exchange so far is done: send, receive its notifications, take the answer
+//   0xF0 r       the exchange so far is done: send request r (fuzz/ble_requests.h, modulo
+//                their count), receive its notifications, take the answer
 //   0xF1         the notifications so far arrive late: while no command waits for them
 //   0xF2 hi lo   a notification of (hi << 8 | lo) bytes
 //   0xF3..0xFF   an empty notification
-// The notifications left at the end make a last exchange.
+// The notifications left at the end make a last exchange, of request 1.
 //
 // Checked for every exchange:
 //   - a parsed answer is a whole frame that came in this exchange's notifications: it starts
 //     at one notification, ends with another, opens like a reader frame, holds as many bytes
 //     as its length field says and ends in its CRC (checked with the simulator's CRC, not the
-//     library's);
+//     library's), and has the form of an answer to the command sent (canAnswer);
 //   - an error answer carries the status of a notification of this exchange that opened a
 //     frame; late notifications never become the answer to a later command;
-//   - notifications that together are exactly one sound frame are taken as that frame;
+//   - notifications that together are exactly one sound frame of the command's form are
+//     taken as that frame;
 //   - block data unpacked from an answer is never longer than the answer's data.
+// A command the reader sends on its own before the planned one (an inventory, when an earlier
+// command like it went unanswered) gets a sound inventory answer.
 // After every input the reader still takes a sound answer split over notifications.
 
+#include "ble_requests.h"
 #include "platform/console_log.h"
 #include "platform/sim/event_loop.h"
 #include "platform/sim/feig_frame.h"
@@ -49,31 +55,32 @@ constexpr const char* kTransferUuid = "2d8f4661-8acb-11ea-ab12-0800200c9a66";
     std::abort();
 }
 
-// A reader device that answers each write by handing its planned notifications straight to
-// the BleReader, on the writer's thread, before the writer starts to wait: the exchange is
-// the same whatever the threads do, so every input replays exactly.
+// A reader device that answers the planned request by handing its notifications straight to
+// the BleReader, on the writer's thread, before the writer starts to wait: the exchange is the
+// same whatever the threads do, so every input replays exactly.
 class ScriptedReader final : public SimulatedDevice {
 public:
+    using Answer = std::function<void(const Bytes& request)>;
+
     ScriptedReader()
         : SimulatedDevice("5E1F0000-0000-4000-8000-0000000000F2", "Fuzzed NFC reader",
                           AdvertisementData{"Fuzzed NFC reader", std::vector<std::string>{kServiceUuid}},
                           services()) {}
 
-    void plan(std::function<void()> onNextWrite) {
+    void plan(Answer answer) {
         std::lock_guard lock(mMutex);
-        mOnNextWrite = std::move(onNextWrite);
+        mAnswer = std::move(answer);
     }
 
 protected:
-    void onWrite(ConnectionId, const std::string&, const Value&) override {
-        std::function<void()> answer;
+    void onWrite(ConnectionId, const std::string&, const Value& value) override {
+        Answer answer;
         {
             std::lock_guard lock(mMutex);
-            answer = std::move(mOnNextWrite);
-            mOnNextWrite = nullptr;
+            answer = mAnswer;
         }
         if (answer) {
-            answer();
+            answer(value);
         }
     }
 
@@ -86,7 +93,7 @@ private:
     }
 
     std::mutex mMutex;
-    std::function<void()> mOnNextWrite;
+    Answer mAnswer;
 };
 
 struct Rig {
@@ -96,7 +103,6 @@ struct Rig {
     SimulatedRadio radio;
     std::shared_ptr<ScriptedReader> device = std::make_shared<ScriptedReader>();
     std::unique_ptr<BleReader> reader;
-    Bytes request = feig::requestFrame(Bytes{0xB0, 0x23, 0x00, 0x00, 0x02});
 
     Rig() {
         setLogSink([](const std::string&) {});
@@ -118,14 +124,23 @@ struct Rig {
         }
     }
 
-    ReaderResponseFrame exchange(const std::vector<Bytes>& notifications) {
-        device->plan([this, &notifications] {
-            for (const Bytes& notification : notifications) {
-                reader->onDataReceived(notification);
+    ReaderResponseFrame exchange(const Bytes& request, const std::vector<Bytes>& notifications) {
+        const Bytes inventoryAnswer =
+            feig::responseFrame(feig::kIsoHostCommand, feig::kStatusOk,
+                                Bytes{0x01, 0x03, 0x00, 0xE0, 0x08, 0x02, 0x2F, 0x7C, 0x3A, 0x1E, 0x5B});
+        device->plan([this, &request, &notifications, &inventoryAnswer](const Bytes& written) {
+            if (written == request) {
+                for (const Bytes& notification : notifications) {
+                    reader->onDataReceived(notification);
+                }
+            } else {
+                reader->onDataReceived(inventoryAnswer);
             }
         });
         // The write's own callbacks ("Write successfully!") run on the main queue meanwhile.
-        return reader->sendAndWait(request);
+        ReaderResponseFrame answer = reader->sendAndWait(request);
+        device->plan(nullptr);
+        return answer;
     }
 };
 
@@ -157,12 +172,15 @@ Bytes frameOf(const ReaderResponseFrame& answer) {
     return frame;
 }
 
-void check(const std::vector<Bytes>& notifications, const ReaderResponseFrame& answer) {
+void check(const Bytes& request, const std::vector<Bytes>& notifications, const ReaderResponseFrame& answer) {
     const bool parsed = answer.startByte == feig::kStartByte && answer.status == feig::kStatusOk;
     if (parsed) {
         const Bytes frame = frameOf(answer);
         if (!soundFrame(frame) || answer.length != static_cast<int>(frame.size())) {
             fail("an answer was taken that fails its length or CRC check");
+        }
+        if (!canAnswer(request, answer.data)) {
+            fail("an answer was taken that has another command's form");
         }
         // Where each notification starts in the exchange's bytes, and where the last ends.
         const Bytes all = concatenated(notifications, 0, notifications.size());
@@ -199,7 +217,8 @@ void check(const std::vector<Bytes>& notifications, const ReaderResponseFrame& a
     // Notifications that are exactly one sound frame with status OK must be taken as it.
     if (!notifications.empty() && isFrameStart(notifications.front()) && notifications.front()[5] == 0) {
         const Bytes all = concatenated(notifications, 0, notifications.size());
-        if (soundFrame(all) && (!parsed || frameOf(answer) != all)) {
+        if (soundFrame(all) && canAnswer(request, Bytes(all.begin() + 6, all.end() - 2)) &&
+            (!parsed || frameOf(answer) != all)) {
             fail("a sound answer split over notifications was not taken");
         }
     }
@@ -209,10 +228,21 @@ void check(const std::vector<Bytes>& notifications, const ReaderResponseFrame& a
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Rig rig;
+    static const std::vector<Bytes> requests = [] {
+        std::vector<Bytes> frames;
+        for (const Bytes& hostCommand : fuzz::kHostCommands) {
+            frames.push_back(feig::requestFrame(hostCommand));
+        }
+        return frames;
+    }();
     static unsigned inputs = 0;
     if (++inputs % 256 == 0) {
         rig.loop.waitIdle(); // the main queue keeps up
     }
+    const auto exchange = [](const Bytes& request, const std::vector<Bytes>& notifications) {
+        check(request, notifications, rig.exchange(request, notifications));
+    };
+
     std::vector<Bytes> notifications;
     bool exchanged = false;
     std::size_t at = 0;
@@ -226,7 +256,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (header < 0xF0) {
             take(header);
         } else if (header == 0xF0) {
-            check(notifications, rig.exchange(notifications));
+            const std::size_t request = at < size ? data[at++] % requests.size() : 1;
+            exchange(requests[request], notifications);
             notifications.clear();
             exchanged = true;
         } else if (header == 0xF1) {
@@ -245,15 +276,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     if (!notifications.empty() || !exchanged) {
-        check(notifications, rig.exchange(notifications));
+        exchange(requests[1], notifications);
     }
 
-    // The reader has recovered: a sound answer, split, is taken whole.
+    // The reader has recovered: a sound answer to a read of two blocks, split, is taken whole.
     const Bytes blocks{0x02, 0x04, 0x00, 0x11, 0x22, 0x33, 0x44, 0x00, 0x55, 0x66, 0x77, 0x88};
     const Bytes sound = feig::responseFrame(feig::kIsoHostCommand, feig::kStatusOk, blocks);
     const std::vector<Bytes> split{Bytes(sound.begin(), sound.begin() + 7),
                                    Bytes(sound.begin() + 7, sound.end())};
-    const ReaderResponseFrame answer = rig.exchange(split);
+    const ReaderResponseFrame answer =
+        rig.exchange(feig::requestFrame(Bytes{0xB0, 0x23, 0x00, 0x00, 0x02}), split);
     if (frameOf(answer) != sound ||
         extractBlockData(answer.data) != Bytes{0x44, 0x33, 0x22, 0x11, 0x88, 0x77, 0x66, 0x55}) {
         fail("the reader did not take a sound answer after the input");

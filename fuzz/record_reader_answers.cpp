@@ -5,6 +5,7 @@
 //
 //   build/fuzz/fuzz/record_reader_answers WyNfcApp/resources/samples/full_feature.json fuzz/corpus
 
+#include "ble_requests.h"
 #include "platform/console_log.h"
 #include "platform/sim/event_loop.h"
 #include "platform/sim/feig_frame.h"
@@ -49,7 +50,7 @@ private:
 };
 
 struct Exchange {
-    Bytes hostCommand;
+    std::size_t request; // in fuzz::kHostCommands
     FeigAnswerPlan plan;
 };
 
@@ -95,7 +96,7 @@ int main(int argc, char** argv) {
     // Each exchange: the request, then every notification until none has come for a while.
     const auto run = [&](const Exchange& exchange) {
         feig->planNextAnswer(exchange.plan);
-        manager->writeData(feig::requestFrame(exchange.hostCommand));
+        manager->writeData(feig::requestFrame(fuzz::kHostCommands.at(exchange.request)));
         std::size_t seen = 0;
         for (int quiet = 0; quiet < 3;) {
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -106,24 +107,23 @@ int main(int argc, char** argv) {
         }
         return recorder.take();
     };
-    const auto encode = [](const std::vector<std::vector<Bytes>>& exchanges) {
+    // In fuzz_ble_notifications' form: each notification after its size, each exchange ended
+    // by 0xF0 and its request.
+    const auto encode = [](const std::vector<Exchange>& exchanges,
+                           const std::vector<std::vector<Bytes>>& recorded) {
         Bytes input;
-        for (const auto& notifications : exchanges) {
-            for (const Bytes& notification : notifications) {
+        for (std::size_t i = 0; i < exchanges.size(); ++i) {
+            for (const Bytes& notification : recorded[i]) {
                 input.push_back(static_cast<std::uint8_t>(notification.size()));
                 input.insert(input.end(), notification.begin(), notification.end());
             }
             input.push_back(0xF0);
+            input.push_back(static_cast<std::uint8_t>(exchanges[i].request));
         }
         return input;
     };
 
-    const Bytes inventory{0xB0, 0x01, 0x00};
-    const Bytes readBlocks{0xB0, 0x23, 0x00, 0x04, 0x08};
-    const Bytes readArea{0xB0, 0x23, 0x00, 0x40, 0x20};
-    const Bytes writeBlock{0xB0, 0x24, 0x00, 0x05, 0x01, 0x04, 0x44, 0x33, 0x22, 0x11};
-    const Bytes systemInformation{0xB0, 0x2B, 0x00};
-    const Bytes beyondTheTag{0xB0, 0x23, 0x00, 0xFC, 0x08};
+    enum : std::size_t { inventory, readBlocks, readArea, writeBlock, systemInformation, beyondTheTag };
     FeigAnswerPlan late = FeigAnswerPlan::sentLate();
 
     const std::vector<std::pair<std::string, std::vector<Exchange>>> cases = {
@@ -138,6 +138,7 @@ int main(int argc, char** argv) {
         {"split_small", {{readBlocks, FeigAnswerPlan::splitInto({1, 2, 0, 3})}}},
         {"inventory_then_read", {{inventory, {}}, {readArea, {}}}},
         {"late_answer", {{readBlocks, late}, {writeBlock, {}}}},
+        {"late_answer_alike", {{readBlocks, late}, {readBlocks, {}}}},
         {"write_then_read_back", {{writeBlock, {}}, {readBlocks, {}}}},
     };
     std::filesystem::create_directories(corpus / "ble_notifications");
@@ -147,7 +148,7 @@ int main(int argc, char** argv) {
         for (const Exchange& exchange : exchanges) {
             recorded.push_back(run(exchange));
         }
-        write(corpus / "ble_notifications" / ("sim_" + name), encode(recorded));
+        write(corpus / "ble_notifications" / ("sim_" + name), encode(exchanges, recorded));
         if (exchanges.size() == 1) {
             Bytes frame;
             for (const Bytes& notification : recorded.front()) {
