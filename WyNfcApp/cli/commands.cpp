@@ -50,6 +50,13 @@ std::string readFile(const std::string& path, const char* what) {
 // The product's durations; WYNFC_TIME_SCALE (e.g. 0.01) shortens them all, for tests.
 Timing timing() {
     Timing product;
+    // The delayed endings keep the application's popups on screen for a moment; the command
+    // line shows none, so it goes on as soon as a job has ended. WYNFC_KEEP_DELAYED_ENDINGS=1
+    // keeps them, to compare the two.
+    const char* keep = std::getenv("WYNFC_KEEP_DELAYED_ENDINGS");
+    if (keep == nullptr || std::string(keep) != "1") {
+        product.delayedEnding = Millis{0};
+    }
     const char* scale = std::getenv("WYNFC_TIME_SCALE");
     if (scale == nullptr) {
         return product;
@@ -59,6 +66,9 @@ Timing timing() {
         throw UsageError("WYNFC_TIME_SCALE must be a number above 0 and at most 1");
     }
     const auto scaled = [&](Millis duration) {
+        if (duration.count() == 0) {
+            return duration;
+        }
         return Millis(
             std::max<long long>(1, static_cast<long long>(static_cast<double>(duration.count()) * factor)));
     };

@@ -113,6 +113,10 @@ PageHost::PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, st
     mPage = WorkPage::create(isBluetooth(reader) ? ReaderMode::BLE : ReaderMode::NFC, environment);
     mWeb->setScriptObserver([this](const std::string& script) { onScript(script); });
     mStatusSubscription = mPage->state.observe([this](const WorkPageState& state) {
+        {
+            std::lock_guard lock(mRunEndingsMutex);
+            mRunEndings.try_emplace(state.mRunsEnded, state);
+        }
         if (mStatusObserver) {
             mStatusObserver(state);
         }
@@ -323,7 +327,14 @@ JobOutcome PageHost::waitForRun(int runsBefore, bool isWrite) {
         throw std::runtime_error(std::string("the ") + (isWrite ? "write" : "read") + " did not end");
     }
     mPage->waitForJobs();
-    const WorkPageState ending = mPage->snapshot();
+    // The run's own ending: a delayed ending may already have shown the waiting state again.
+    WorkPageState ending = mPage->snapshot();
+    {
+        std::lock_guard lock(mRunEndingsMutex);
+        if (const auto it = mRunEndings.find(runsBefore + 1); it != mRunEndings.end()) {
+            ending = it->second;
+        }
+    }
     JobOutcome outcome{ending.mStatusTips, ending.mHasError ? ending.mErrorTips : "", ending.mProgressValue,
                        ending.mStatusTips == (isWrite ? "Write completed" : "Read completed")};
     if (isBluetooth(mReader)) {

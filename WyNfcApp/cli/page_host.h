@@ -15,6 +15,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -109,6 +110,9 @@ private:
     std::shared_ptr<RecordingWebViewHost> mWeb;
     std::shared_ptr<WorkPage> mPage;
     Published<WorkPageState>::Subscription mStatusSubscription;
+    // The page as each run left it (by run number), before any delayed ending changed it.
+    std::mutex mRunEndingsMutex;
+    std::map<int, WorkPageState> mRunEndings;
     std::function<void(const WorkPageState&)> mStatusObserver;
 
     mutable std::mutex mEventsMutex;

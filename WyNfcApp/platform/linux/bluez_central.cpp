@@ -282,6 +282,11 @@ void BluezCentralCore::shutdown() {
                                    "StopDiscovery", nullptr, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
                                    timeoutOf(timing.bluetoothCallTimeout), nullptr, ignoreReply, nullptr);
         }
+        // Out on the bus before this returns: a program that ends right after (wynfc) must not
+        // take its Disconnect with it and leave the link to the next one.
+        if (!linked.empty() || discoveryActive || discoveryPending) {
+            g_dbus_connection_flush_sync(bus, nullptr, nullptr);
+        }
     }
     g_cancellable_cancel(cancellable);
     if (bus != nullptr) {

@@ -1005,6 +1005,8 @@ struct FakeBluez::Impl final : CentralManagerDelegate, PeripheralDelegate {
         if (device->connected) {
             device->connected = false;
             changed(device->path, kDevice, Dictionary().add("Connected", g_variant_new_boolean(FALSE)).end());
+            // A reader advertises again once its link has ended: a discovery under way hears it.
+            hear(*device);
         }
         publish();
     }
