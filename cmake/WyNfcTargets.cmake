@@ -9,17 +9,21 @@ target_compile_options(wynfc_warnings INTERFACE
 # Log lines name source files by their path inside the repository.
 add_compile_options("-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=")
 
-# wynfc_add_tests(<name> DIR <dir> LIBS <libs...> [GUI] [LABELS <labels...>] [WRAPPER <script>])
+# wynfc_add_tests(<name> DIR <dir> LIBS <libs...> [GUI] [LABELS <labels...>] [WRAPPER <script>]
+#                 [TIMEOUT <seconds>])
 # One test program per layer, made of every *.cpp in DIR. With GUI the tests open windows:
 # every test case runs in a process of its own on a virtual X display of its own
 # (scripts/with-virtual-display), labelled `gui`, and may leave screenshots. LABELS label
 # the tests (ctest -L), besides `gui`. WRAPPER runs the program (its listing and each test
 # case) through a script, such as scripts/with-private-pcscd; with GUI the virtual display
-# runs inside it.
+# runs inside it. TIMEOUT is each test case's limit (120 s unless given).
 function(wynfc_add_tests name)
-    cmake_parse_arguments(ARG "GUI" "DIR;WRAPPER" "LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "GUI" "DIR;WRAPPER;TIMEOUT" "LIBS;LABELS" ${ARGN})
     if(NOT WYNFC_BUILD_TESTS)
         return()
+    endif()
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 120)
     endif()
     file(GLOB sources CONFIGURE_DEPENDS "${ARG_DIR}/*.cpp")
     if(NOT sources)
@@ -39,7 +43,7 @@ function(wynfc_add_tests name)
         set(emulator ${ARG_WRAPPER} "${PROJECT_SOURCE_DIR}/scripts/with-virtual-display")
         set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "${emulator}")
         gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                             PROPERTIES TIMEOUT 120 LABELS gui)
+                             PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS gui)
         if(ARG_LABELS)
             # The tests are known only when CTest lists them, and the discovery's own properties
             # cannot carry a list: all the labels are set on each test once it is listed.
@@ -52,9 +56,10 @@ function(wynfc_add_tests name)
             set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${labels_file}")
         endif()
     elseif(ARG_LABELS)
-        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120 LABELS "${ARG_LABELS}")
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+                             LABELS "${ARG_LABELS}")
     else()
-        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+        gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT ${ARG_TIMEOUT})
     endif()
 endfunction()
 
