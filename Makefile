@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: run run-headless test build bootstrap asan tsan clang fuzz format clean
+.PHONY: run run-headless test build bootstrap asan tsan clang fuzz ci-full format clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -45,6 +45,12 @@ asan:
 
 tsan:
 	@$(MAKE) --no-print-directory test PRESET=tsan
+
+# Everything CI could run: the tests, then the whole suite under the address and
+# undefined-behaviour sanitizers and under the thread sanitizer, then each fuzz target for a
+# minute. About an hour on two cores.
+ci-full: test asan tsan
+	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
 
 clang:
 	@$(MAKE) --no-print-directory test PRESET=clang
