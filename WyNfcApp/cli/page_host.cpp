@@ -77,6 +77,17 @@ std::string seconds(Millis duration) {
 // at worst, with the reader's own timeouts).
 constexpr Millis kJobLimit{120000};
 
+// What a host's wait sleeps on while observers of the page and the readers wake it. Shared
+// with the observers: a call already under way may end after the wait has.
+struct WakeSignal {
+    std::mutex mutex;
+    std::condition_variable changed;
+    void wake() {
+        std::lock_guard lock(mutex);
+        changed.notify_all();
+    }
+};
+
 bool isFinalReadStatus(const std::string& status) {
     return status == "Read completed" || status == "Read failed" || status == "Not Support this product";
 }
@@ -202,16 +213,7 @@ void PageHost::open() {
 }
 
 bool PageHost::waitForBluetooth(const std::function<bool()>& condition, Millis limit) {
-    // Shared with the observers: a call already under way may end after this wait has.
-    struct Signal {
-        std::mutex mutex;
-        std::condition_variable changed;
-        void wake() {
-            std::lock_guard lock(mutex);
-            changed.notify_all();
-        }
-    };
-    const auto signal = std::make_shared<Signal>();
+    const auto signal = std::make_shared<WakeSignal>();
     const auto state = mCentralWatch->state.observe([signal](CentralState) { signal->wake(); });
     const auto failed = mCentralWatch->failedConnections.observe([signal](int) { signal->wake(); });
     const auto found =
@@ -284,15 +286,7 @@ void PageHost::awaitRealTag(int runsBefore, int detectionsBefore, int endingsBef
     if (mReader != ReaderChoice::Nfc) {
         return;
     }
-    struct Signal {
-        std::mutex mutex;
-        std::condition_variable changed;
-        void wake() {
-            std::lock_guard lock(mutex);
-            changed.notify_all();
-        }
-    };
-    const auto signal = std::make_shared<Signal>();
+    const auto signal = std::make_shared<WakeSignal>();
     const auto detected = mSheet->detections.observe([signal](int) { signal->wake(); });
     const auto ended = mSheet->endings.observe([signal](int) { signal->wake(); });
     const auto state = mPage->state.observe([signal](const WorkPageState&) { signal->wake(); });
