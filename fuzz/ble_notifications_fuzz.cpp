@@ -27,7 +27,6 @@
 
 #include "ble_requests.h"
 #include "platform/console_log.h"
-#include "platform/sim/event_loop.h"
 #include "platform/sim/feig_frame.h"
 #include "platform/sim/simulated_radio.h"
 #include "readers/ble_reader.h"
@@ -37,10 +36,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -96,10 +97,41 @@ private:
     Answer mAnswer;
 };
 
+// The main queue, run by hand on the fuzzing thread: its tasks run when drained, between
+// exchanges, so that one input runs on one thread and replays exactly. While it drains, the
+// fuzzing thread is the main thread; otherwise it is a worker (sendAndWait refuses the main
+// thread), and sync runs its task inline, as the main thread's would.
+class ManualQueue final : public MainQueue {
+public:
+    void async(Task task) override { mTasks.push_back(std::move(task)); }
+    bool sync(Task task) override {
+        const bool draining = std::exchange(mDraining, true);
+        task();
+        mDraining = draining;
+        return true;
+    }
+    void after(Millis, Task task) override { mTasks.push_back(std::move(task)); }
+    bool isMainThread() const override { return mDraining; }
+
+    void drain() {
+        mDraining = true;
+        while (!mTasks.empty()) {
+            Task task = std::move(mTasks.front());
+            mTasks.pop_front();
+            task();
+        }
+        mDraining = false;
+    }
+
+private:
+    std::deque<Task> mTasks;
+    bool mDraining = false;
+};
+
 struct Rig {
     // The countdown ends at once: every notification has come before the wait begins.
     Timing timing{Millis{0}, 0};
-    EventLoop loop;
+    ManualQueue loop;
     SimulatedRadio radio;
     std::shared_ptr<ScriptedReader> device = std::make_shared<ScriptedReader>();
     std::unique_ptr<BleReader> reader;
@@ -111,13 +143,13 @@ struct Rig {
             reader = std::make_unique<BleReader>(radio.centralFactory(loop), loop, timing);
             reader->startScan({}, false);
         });
-        loop.waitIdle();
+        loop.drain();
         const auto found = reader->bluetoothManager().discoveredPeripherals.get();
         if (found.empty()) {
             fail("the scripted reader was not found");
         }
         reader->bluetoothManager().connect(found.front());
-        loop.waitIdle();
+        loop.drain();
         if (!reader->bluetoothManager().isConnected.get() ||
             !reader->bluetoothManager().hasTransferCharacteristic()) {
             fail("the scripted reader did not connect");
@@ -137,9 +169,9 @@ struct Rig {
                 reader->onDataReceived(inventoryAnswer);
             }
         });
-        // The write's own callbacks ("Write successfully!") run on the main queue meanwhile.
         ReaderResponseFrame answer = reader->sendAndWait(request);
         device->plan(nullptr);
+        loop.drain(); // the write's own callbacks ("Write successfully!")
         return answer;
     }
 };
@@ -235,10 +267,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return frames;
     }();
-    static unsigned inputs = 0;
-    if (++inputs % 256 == 0) {
-        rig.loop.waitIdle(); // the main queue keeps up
-    }
     const auto exchange = [](const Bytes& request, const std::vector<Bytes>& notifications) {
         check(request, notifications, rig.exchange(request, notifications));
     };
