@@ -63,7 +63,16 @@ void WorkPage::onInit() {
     }
     mDataHandler->setWebViewHandle(mJsController->webviewHandle());
 
+    {
+        std::lock_guard lock(mScanWaker->mutex);
+        mScanWaker->loopRunning = true;
+    }
     mScanThread = std::thread([weak = weak_from_this(), waker = mScanWaker] {
+        // Declared before the page is taken, so it runs after the last turn let go of it.
+        struct LoopEnd {
+            ScanWaker& waker;
+            ~LoopEnd() { waker.markLoopEnded(); }
+        } loopEnd{*waker};
         for (;;) {
             Millis period{};
             {
@@ -326,6 +335,21 @@ void WorkPage::ScanWaker::notify() {
     std::lock_guard lock(mutex);
     requested = true;
     wake.notify_all();
+}
+
+void WorkPage::ScanWaker::markLoopEnded() {
+    std::lock_guard lock(mutex);
+    loopRunning = false;
+    wake.notify_all();
+}
+
+void WorkPage::ScanWaker::waitForLoopEnd() {
+    std::unique_lock lock(mutex);
+    wake.wait(lock, [&] { return !loopRunning; });
+}
+
+std::function<void()> WorkPage::scanLoopEnd() const {
+    return [waker = mScanWaker] { waker->waitForLoopEnd(); };
 }
 
 void WorkPage::startJob(std::function<void(WorkPage&)> job) {

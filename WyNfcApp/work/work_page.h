@@ -83,6 +83,10 @@ public:
     bool waitForState(const std::function<bool(const WorkPageState&)>& predicate, Millis timeout);
     // Blocks until no detached job of this page runs.
     void waitForJobs();
+    // A wait for the end of the scan loop, to call after letting go of a stopped page: the loop
+    // holds the page during each turn, so the page may end on the loop's thread a turn later.
+    // Returns at once when the loop never started. Never call it on the loop's own thread.
+    std::function<void()> scanLoopEnd() const;
 
     NfcDataHandler& dataHandler() { return *mDataHandler; }
     JSController& jsController() { return *mJsController; }
@@ -176,8 +180,11 @@ private:
         std::mutex mutex;
         std::condition_variable wake;
         bool requested = false;
+        bool loopRunning = false;
         void waitFor(Millis period);
         void notify();
+        void markLoopEnded();
+        void waitForLoopEnd();
     };
     std::shared_ptr<ScanWaker> mScanWaker = std::make_shared<ScanWaker>();
     std::thread mScanThread;

@@ -332,7 +332,9 @@ public:
         main->waitIdle();
         mStateSubscription = {};
         web->setScriptObserver({});
+        const auto scanLoopEnd = page->scanLoopEnd();
         page.reset();
+        scanLoopEnd(); // its last turn may have held the page a moment longer
         main->waitIdle();
         nfc->waitIdle();
     }
