@@ -31,7 +31,15 @@ function(wynfc_add_tests name)
     endif()
     add_executable(${name} ${sources})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} wynfc_warnings GTest::gmock GTest::gtest_main)
+    # Under a sanitizer every exchange takes several times longer: tests that hold sound
+    # answers to a countdown stretch their timing by this factor.
+    if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=[^ ]*(address|thread)")
+        set(slowdown 4)
+    else()
+        set(slowdown 1)
+    endif()
     target_compile_definitions(${name} PRIVATE
+        WYNFC_SANITIZER_SLOWDOWN=${slowdown}
         WYNFC_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
         WYNFC_BINARY_DIR="${PROJECT_BINARY_DIR}"
         WYNFC_RESOURCES_DIR="${PROJECT_SOURCE_DIR}/WyNfcApp/resources")

@@ -14,17 +14,7 @@ constexpr Millis kRoomForALoadedMachine{3000};
 
 // Under the sanitizers every exchange takes several times longer; sound answers keep their
 // margin over the countdown.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kSlowdown = 4;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr int kSlowdown = 4;
-#else
-constexpr int kSlowdown = 1;
-#endif
-#else
-constexpr int kSlowdown = 1;
-#endif
+constexpr int kSlowdown = WYNFC_SANITIZER_SLOWDOWN;
 
 // Each Bluetooth reader command ends with exactly one of these lines.
 bool endsBleCommand(const std::string& line) {

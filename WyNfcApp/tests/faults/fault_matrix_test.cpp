@@ -51,7 +51,7 @@ class FaultMatrix : public ::testing::TestWithParam<Part> {};
 TEST_P(FaultMatrix, EveryFaultAtEveryCommand) {
     const Part part = GetParam();
     const auto start = std::chrono::steady_clock::now();
-    const std::set<pid_t> threadsBefore = threadIds();
+    const std::set<pid_t> threadsBefore = threadsBeforeJobs();
     const Timing timing = FaultBench::shortTiming();
     std::vector<std::string> failures;
     int cases = 0;

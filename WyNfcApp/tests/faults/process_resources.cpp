@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <string>
 #include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 namespace wynfc::fault_test {
@@ -40,6 +41,11 @@ std::set<pid_t> threadIds() {
         ids.insert(static_cast<pid_t>(std::stol(entry.path().filename().string())));
     }
     return ids;
+}
+
+std::set<pid_t> threadsBeforeJobs() {
+    std::thread([] {}).join();
+    return threadIds();
 }
 
 std::size_t openFileCount() {

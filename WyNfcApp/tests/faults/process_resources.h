@@ -17,6 +17,11 @@ std::size_t residentKiB();
 // The threads of the process (/proc/self/task).
 std::set<pid_t> threadIds();
 
+// The threads of the process before any job, to hold the threads after them to. The thread
+// sanitizer starts a thread of its own when the process makes its first one: a thread made
+// and ended here first, so that the sanitizer's is among these.
+std::set<pid_t> threadsBeforeJobs();
+
 // Open file descriptors (/proc/self/fd), the one used to list them excepted.
 std::size_t openFileCount();
 

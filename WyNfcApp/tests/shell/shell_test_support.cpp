@@ -23,7 +23,9 @@ std::string testName() {
 
 Timing shortTiming() {
     Timing timing;
-    timing.countdownTick = Millis{40};
+    // Long enough for the page's sound answers, which a test may delay by 100 ms, also under a
+    // sanitizer on a loaded machine.
+    timing.countdownTick = Millis{40} * WYNFC_SANITIZER_SLOWDOWN;
     timing.scanLoopPeriod = Millis{20};
     timing.delayedEnding = Millis{150};
     return timing;

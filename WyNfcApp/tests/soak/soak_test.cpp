@@ -29,17 +29,7 @@ constexpr Millis kThreadExit{2000};
 // what the allocator keeps in its arenas move the resident size by well under this.
 constexpr std::size_t kMemoryAllowanceKiB = 3 * 1024;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = WYNFC_SANITIZER_SLOWDOWN > 1;
 
 std::uint32_t numberFromEnvironment(const char* name, std::uint32_t fallback) {
     const char* text = std::getenv(name);
@@ -78,7 +68,7 @@ TEST(Soak, AThousandJobsWithRandomFaults) {
     std::cout << "soak: seed " << seed << " (WYNFC_SOAK_SEED=" << seed << " replays it), " << jobs << " jobs"
               << std::endl;
     const auto start = std::chrono::steady_clock::now();
-    const std::set<pid_t> threadsBefore = threadIds();
+    const std::set<pid_t> threadsBefore = threadsBeforeJobs();
     const Timing timing = FaultBench::shortTiming();
     std::mt19937 random(seed);
 
