@@ -46,11 +46,11 @@ asan:
 tsan:
 	@$(MAKE) --no-print-directory test PRESET=tsan
 
-# Everything CI could run: the tests, then the whole suite under the address and
+# What CI runs (.ci/run): the tests, then the whole suite under the address and
 # undefined-behaviour sanitizers and under the thread sanitizer, then each fuzz target for a
-# minute. About an hour on two cores.
-ci-full: test asan tsan
-	@$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+# minute.
+ci-full:
+	@.ci/run
 
 clang:
 	@$(MAKE) --no-print-directory test PRESET=clang
