@@ -80,10 +80,21 @@ bool EventLoop::sync(Task task) {
     return call.wait();
 }
 
+namespace {
+
+// Delays are clamped so that an absurd one cannot overflow the clock; a year is "never" here.
+constexpr std::chrono::hours kLongestDelay{24 * 365};
+
+} // namespace
+
 void EventLoop::after(Millis delay, Task task) {
-    // Clamped so that an absurd delay cannot overflow the clock; a year is "never" here.
-    constexpr Millis kLongestDelay = std::chrono::hours(24 * 365);
-    const auto deadline = Clock::now() + std::clamp(delay, Millis{0}, kLongestDelay);
+    // Clamped before it is counted in microseconds, where Millis::max() would overflow.
+    afterMicroseconds(std::clamp(delay, Millis{0}, Millis{kLongestDelay}), std::move(task));
+}
+
+void EventLoop::afterMicroseconds(std::chrono::microseconds delay, Task task) {
+    const auto deadline = Clock::now() + std::clamp(delay, std::chrono::microseconds{0},
+                                                    std::chrono::microseconds{kLongestDelay});
     std::lock_guard lock(core_->mutex_);
     if (core_->stopped_) {
         return;

@@ -35,6 +35,8 @@ public:
     void async(Task task) override;
     bool sync(Task task) override;
     void after(Millis delay, Task task) override;
+    // As after, to the microsecond: what the simulation models takes a few milliseconds.
+    void afterMicroseconds(std::chrono::microseconds delay, Task task);
     bool isMainThread() const override;
 
     // Stops taking and running tasks, drops the pending ones and, unless called from the

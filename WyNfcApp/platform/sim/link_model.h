@@ -29,7 +29,7 @@ struct RfLinkModel {
     // The answer's air time, start and end of frame included.
     Micros answer(std::size_t frameBytes) const;
     // One whole exchange: request, the tag's delay (and programming time), answer.
-    Micros exchange(std::size_t requestBytes, std::size_t answerBytes, bool programs) const;
+    Micros exchange(std::size_t requestBytes, std::size_t answerBytes, bool programs = false) const;
 };
 
 // Bluetooth LE between the computer and the reader: connection events every
@@ -62,8 +62,10 @@ struct LinkModel {
     BleLinkModel ble;
     RfLinkModel rf;
 
+    // The simulated Bluetooth reader: its link to the computer and its own exchange with the tag.
     bool modelsBle() const { return kind == LinkModelKind::Ble; }
-    bool modelsRf() const { return kind != LinkModelKind::None; }
+    // The simulated directly attached reader: its exchange with the tag.
+    bool modelsNfc() const { return kind == LinkModelKind::Nfc; }
 };
 
 // The modelled link time of every exchange since the last reset, added by the simulated

@@ -42,6 +42,35 @@ std::uint8_t answeredCommand(const Bytes& request) {
     return request.size() > 4 ? request[4] : feig::kIsoHostCommand;
 }
 
+// The reader's own exchange with the tag for one request, in ISO 15693 frames (non-addressed,
+// flags and CRC included): an inventory of one slot, Read Multiple Blocks with each block's
+// security status, Get System Information, and a write as one Write Single Block per block.
+Micros tagExchangeTime(const RfLinkModel& rf, const Bytes& request) {
+    const feig::CheckedRequest checked = feig::checkRequestFrame(request);
+    const Bytes& host = checked.hostCommand;
+    if (checked.status != feig::kStatusOk || host.size() < 3 || host[0] != feig::kIsoHostCommand) {
+        return Micros{0}; // refused by the reader itself
+    }
+    constexpr std::size_t kFrameOverhead = 3; // flags, CRC
+    switch (host[1]) {
+    case feig::kInventory:
+        return rf.exchange(kFrameOverhead + 2, kFrameOverhead + 1 + 8); // mask length; DSFID, UID
+    case feig::kReadMultipleBlocks: {
+        const std::size_t count = host.size() > 4 ? host[4] : 1;
+        return rf.exchange(kFrameOverhead + 3, kFrameOverhead + count * (1 + feig::kBlockSize));
+    }
+    case feig::kWriteMultipleBlocks: {
+        const std::size_t count = host.size() > 4 ? host[4] : 1;
+        const Micros one = rf.exchange(kFrameOverhead + 2 + feig::kBlockSize, kFrameOverhead, true);
+        return one * static_cast<Micros::rep>(count);
+    }
+    case feig::kGetSystemInformation:
+        return rf.exchange(kFrameOverhead + 1, kFrameOverhead + 14);
+    default:
+        return Micros{0};
+    }
+}
+
 } // namespace
 
 SimulatedFeigReader::SimulatedFeigReader(Timing timing, FeigReaderIdentity identity)
@@ -101,6 +130,12 @@ bool SimulatedFeigReader::waitForRequests(std::size_t count, Millis timeout) con
     return requestArrived_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
 }
 
+void SimulatedFeigReader::setLinkModel(const LinkModel& model, std::shared_ptr<LinkAccount> account) {
+    std::lock_guard lock(mutex_);
+    linkModel_ = model;
+    linkAccount_ = std::move(account);
+}
+
 void SimulatedFeigReader::setRequestObserver(RequestObserver observer) {
     std::lock_guard lock(mutex_);
     observer_ = std::move(observer);
@@ -148,8 +183,14 @@ void SimulatedFeigReader::onWrite(ConnectionId connection, const std::string& /*
         heldAnswer_ = std::move(notifications);
         return;
     }
-    const Millis delay =
-        plan.delayPastTheWait ? timing_.countdownLimit() + timing_.countdownTick : plan.delay;
+    Millis delay = plan.delayPastTheWait ? timing_.countdownLimit() + timing_.countdownTick : plan.delay;
+    if (linkModel_.modelsBle()) {
+        const Micros linkTime = linkModel_.ble.exchange(answer.size(), tagExchangeTime(linkModel_.rf, value));
+        delay += std::chrono::ceil<Millis>(linkTime);
+        if (linkAccount_) {
+            linkAccount_->add(linkTime);
+        }
+    }
     notify(connection, answerCharacteristic_, std::move(notifications), delay);
 }
 

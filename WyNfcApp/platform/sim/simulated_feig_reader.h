@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/sim/link_model.h"
 #include "platform/sim/simulated_radio.h"
 #include "platform/sim/virtual_tag.h"
 #include "platform/timing.h"
@@ -118,6 +119,10 @@ public:
     void planNextAnswer(FeigAnswerPlan plan);
     // Sends the bytes as one notification of the answer characteristic, now.
     void sendNotification(Bytes value);
+    // With a model of the Bluetooth link, each answer goes out no sooner than the link and
+    // the reader's own exchange with the tag allow, on top of any planned delay, and the
+    // modelled time of every answered request is added to the account.
+    void setLinkModel(const LinkModel& model, std::shared_ptr<LinkAccount> account);
 
     // Called with each request as it arrives (counted from 0), before it is answered, on
     // the writer's thread with no lock of the reader held: it may plan this very request's
@@ -154,6 +159,8 @@ private:
     std::optional<std::vector<Bytes>> heldAnswer_;
     std::vector<Bytes> requests_;
     RequestObserver observer_;
+    LinkModel linkModel_;
+    std::shared_ptr<LinkAccount> linkAccount_;
 };
 
 } // namespace wynfc

@@ -26,6 +26,8 @@ struct TagField {
     std::shared_ptr<SimulatedTagReaderSession> current;
     std::optional<NfcError> nextConnectError;
     std::optional<Millis> nextAnswerDelay;
+    LinkModel linkModel;
+    std::shared_ptr<LinkAccount> linkAccount;
     SimulatedTagReaderService::OperationObserver observer;
     int sessionCount = 0;
 
@@ -301,6 +303,28 @@ void SimulatedTagReaderSession::connect(const std::shared_ptr<NfcTag>& tag, TagC
     afterOperation(virtualTag);
 }
 
+namespace {
+
+// ISO 15693 frames on the air, flags and CRC included.
+constexpr std::size_t kFrameOverhead = 3;
+
+Micros readBlocksAirTime(const RfLinkModel& rf, int count) {
+    // Read Single Block, or Read Multiple Blocks with its count byte.
+    const std::size_t request = kFrameOverhead + (count == 1 ? 2 : 3);
+    return rf.exchange(request, kFrameOverhead + static_cast<std::size_t>(count) * VirtualTag::kBlockSize);
+}
+
+Micros writeBlockAirTime(const RfLinkModel& rf) {
+    return rf.exchange(kFrameOverhead + 2 + VirtualTag::kBlockSize, kFrameOverhead, true);
+}
+
+Micros systemInfoAirTime(const RfLinkModel& rf) {
+    // Information flags, UID, DSFID, AFI, memory size, IC reference.
+    return rf.exchange(kFrameOverhead + 1, kFrameOverhead + 14);
+}
+
+} // namespace
+
 void SimulatedTagReaderSession::readBlocks(const TagHandle& handle, RequestFlags flags, BlockRange range,
                                            ReadBlocksCompletion completion) {
     const auto tag = handle.virtualTag();
@@ -326,7 +350,8 @@ void SimulatedTagReaderSession::readBlocks(const TagHandle& handle, RequestFlags
             postAnswerLocked(
                 [completion = std::move(completion), blocks = std::move(reply.blocks)]() mutable {
                     completion(std::move(blocks), std::nullopt);
-                });
+                },
+                [count = range.count](const RfLinkModel& rf) { return readBlocksAirTime(rf, count); });
             break;
         case TagAnswer::NoAnswer:
             pending_.push_back(
@@ -374,7 +399,8 @@ void SimulatedTagReaderSession::writeBlock(const TagHandle& handle, RequestFlags
         }
         switch (tag->writeBlocks(blockNumber, data)) {
         case TagAnswer::Ok:
-            finish(std::nullopt);
+            postAnswerLocked([completion = std::move(completion)] { completion(std::nullopt); },
+                             writeBlockAirTime);
             break;
         case TagAnswer::NoAnswer:
             pending_.push_back(
@@ -406,11 +432,13 @@ void SimulatedTagReaderSession::systemInfo(const TagHandle& handle, RequestFlags
     if (!error && tag->hasLeftField()) {
         error = NfcError::connectionLost();
     }
-    std::optional<TagSystemInfo> info;
-    if (!error) {
-        info = TagSystemInfo{0, 0, VirtualTag::kBlockSize, tag->blockCount(), 0};
+    if (error) {
+        post([completion = std::move(completion), error] { completion(std::nullopt, error); });
+        return;
     }
-    post([completion = std::move(completion), info, error] { completion(info, error); });
+    const TagSystemInfo info{0, 0, VirtualTag::kBlockSize, tag->blockCount(), 0};
+    postAnswerLocked([completion = std::move(completion), info] { completion(info, std::nullopt); },
+                     systemInfoAirTime, false);
 }
 
 std::optional<NfcError> SimulatedTagReaderSession::unreachableLocked(const TagHandle& handle) const {
@@ -494,21 +522,32 @@ void SimulatedTagReaderSession::post(std::function<void()> task) {
     }
 }
 
-void SimulatedTagReaderSession::postAnswerLocked(std::function<void()> answer) {
+void SimulatedTagReaderSession::postAnswerLocked(std::function<void()> answer,
+                                                 const std::function<Micros(const RfLinkModel&)>& rfTime,
+                                                 bool takesPlannedDelay) {
     const auto field = field_.lock();
     if (!field) {
         return;
     }
-    std::optional<Millis> delay;
+    std::optional<Micros> delay;
     {
         std::lock_guard fieldLock(field->mutex);
-        delay = std::exchange(field->nextAnswerDelay, std::nullopt);
+        if (takesPlannedDelay) {
+            delay = std::exchange(field->nextAnswerDelay, std::nullopt);
+        }
+        if (rfTime && field->linkModel.modelsNfc()) {
+            const Micros airTime = rfTime(field->linkModel.rf);
+            delay = delay.value_or(Micros{0}) + airTime;
+            if (field->linkAccount) {
+                field->linkAccount->add(airTime);
+            }
+        }
     }
     if (!delay) {
         field->queue.async(std::move(answer));
         return;
     }
-    field->queue.after(*delay, [weak = weak_from_this(), answer = std::move(answer)] {
+    field->queue.afterMicroseconds(*delay, [weak = weak_from_this(), answer = std::move(answer)] {
         const auto self = weak.lock();
         if (!self) {
             return;
@@ -653,6 +692,12 @@ void SimulatedTagReaderService::failNextConnect(NfcError error) {
 void SimulatedTagReaderService::delayNextAnswer(Millis delay) {
     std::lock_guard lock(field_->mutex);
     field_->nextAnswerDelay = delay;
+}
+
+void SimulatedTagReaderService::setLinkModel(const LinkModel& model, std::shared_ptr<LinkAccount> account) {
+    std::lock_guard lock(field_->mutex);
+    field_->linkModel = model;
+    field_->linkAccount = std::move(account);
 }
 
 void SimulatedTagReaderService::setOperationObserver(OperationObserver observer) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/sim/event_loop.h"
+#include "platform/sim/link_model.h"
 #include "platform/sim/virtual_tag.h"
 #include "platform/tag_reader_session.h"
 #include "platform/timing.h"
@@ -116,8 +117,12 @@ private:
     // A tag that has just left the field is taken out of it after the operation.
     void afterOperation(const std::shared_ptr<VirtualTag>& tag);
     void post(std::function<void()> task);
-    // Posts an operation's answer, after the delay the service asked for, if any.
-    void postAnswerLocked(std::function<void()> answer);
+    // Posts an operation's answer, after the delay the service asked for, if any (block reads
+    // and writes take it), and after the air time of the exchange when the service models it
+    // (rfTime, given the model).
+    void postAnswerLocked(std::function<void()> answer,
+                          const std::function<Micros(const RfLinkModel&)>& rfTime = {},
+                          bool takesPlannedDelay = true);
     void observe(const SessionOperation& operation);
     void notifyDelegateLocked(DelegateCall call);
 
@@ -175,6 +180,10 @@ public:
     // after the delay, as a tag that answers late; an answer due after its session ended is
     // dropped, as any other.
     void delayNextAnswer(Millis delay);
+    // With a model of the tag's radio link (LinkModelKind::Nfc), every block read, block write
+    // and system information is answered no sooner than its ISO 15693 exchange would take on
+    // the air, and that time is added to the account.
+    void setLinkModel(const LinkModel& model, std::shared_ptr<LinkAccount> account);
 
     // Called with each operation a session receives (connect, block read or write, system
     // information), before it is carried out, on the caller's thread with no lock of the

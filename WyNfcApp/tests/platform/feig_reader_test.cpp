@@ -251,3 +251,39 @@ TEST_F(FeigReader, AnswersAreLostWithTheConnection) {
 
 } // namespace
 } // namespace wynfc::test
+
+namespace wynfc::test {
+namespace {
+
+TEST_F(FeigReader, WithTheLinkModelAnswersTakeTheModelledTimeAndAreAccounted) {
+    LinkModel model;
+    model.kind = LinkModelKind::Ble;
+    model.ble.connectionInterval = Millis{12};
+    const auto account = std::make_shared<LinkAccount>();
+    reader.setLinkModel(model, account);
+
+    // Each answer fits one connection event after the reader's exchange with the tag: the
+    // request's event and the answer's.
+    for (const Bytes& request : {kInventory, kReadThreeFrom0x10, kWriteBlock2}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(rig.exchange(request).status, 0x00);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, Millis{24}) << ::testing::PrintToString(request);
+    }
+    EXPECT_EQ(account->totals().exchanges, 3U);
+    EXPECT_EQ(account->totals().linkTime, Millis{72});
+    EXPECT_EQ(tag->blockBytes(2, 1), (Bytes{0x01, 0x02, 0x03, 0x04})) << "the write still went to the tag";
+
+    // A planned delay comes on top; the account holds only the link's share.
+    reader.planNextAnswer(FeigAnswerPlan::delayed(Millis{30}));
+    const auto start = std::chrono::steady_clock::now();
+    rig.exchange(kInventory);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, Millis{54});
+    EXPECT_EQ(account->totals().linkTime, Millis{96});
+
+    reader.setLinkModel({}, account);
+    rig.exchange(kInventory);
+    EXPECT_EQ(account->totals().exchanges, 4U) << "no model, nothing accounted";
+}
+
+} // namespace
+} // namespace wynfc::test

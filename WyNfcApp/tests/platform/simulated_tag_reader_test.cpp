@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -150,6 +153,53 @@ TEST_F(SimulatedTagReader, ReadsAndWritesBlocksOfTheConnectedTagOnTheSessionQueu
     });
     service_.waitIdle();
     EXPECT_EQ(code, 0);
+}
+
+TEST_F(SimulatedTagReader, WithTheLinkModelAnswersTakeTheirAirTimeAndAreAccounted) {
+    const auto tag = makeTag();
+    const auto handle = connected(tag);
+    LinkModel model;
+    model.kind = LinkModelKind::Nfc;
+    model.rf.blockProgramming = Millis{20};
+    const auto account = std::make_shared<LinkAccount>();
+    service_.setLinkModel(model, account);
+
+    // Answered on the session queue once their air time has passed (waitIdle does not wait
+    // for answers due later).
+    std::promise<std::optional<NfcError>> written;
+    auto start = std::chrono::steady_clock::now();
+    handle->writeSingleBlock(0x22, 3, Bytes{1, 2, 3, 4},
+                             [&](std::optional<NfcError> error) { written.set_value(error); });
+    auto writeDone = written.get_future();
+    ASSERT_EQ(writeDone.wait_for(std::chrono::seconds{5}), std::future_status::ready);
+    EXPECT_EQ(writeDone.get(), std::nullopt);
+    const Micros writeTime = model.rf.exchange(9, 3, true);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, writeTime);
+    EXPECT_EQ(tag->blockBytes(3, 1), (Bytes{1, 2, 3, 4}));
+
+    std::promise<std::vector<Bytes>> read;
+    start = std::chrono::steady_clock::now();
+    handle->readMultipleBlocks(
+        0x22, BlockRange{2, 2},
+        [&](std::vector<Bytes> blocks, std::optional<NfcError>) { read.set_value(std::move(blocks)); });
+    auto readDone = read.get_future();
+    ASSERT_EQ(readDone.wait_for(std::chrono::seconds{5}), std::future_status::ready);
+    EXPECT_EQ(readDone.get().size(), 2U);
+    const Micros readTime = model.rf.exchange(6, 11);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, readTime);
+    EXPECT_EQ(account->totals().exchanges, 2U);
+    EXPECT_EQ(account->totals().linkTime, writeTime + readTime);
+
+    // A planned late answer comes on top of the air time; a failure is not accounted.
+    service_.delayNextAnswer(Millis{30});
+    start = std::chrono::steady_clock::now();
+    std::promise<void> late;
+    handle->readMultipleBlocks(0x22, BlockRange{0, 1},
+                               [&](std::vector<Bytes>, std::optional<NfcError>) { late.set_value(); });
+    ASSERT_EQ(late.get_future().wait_for(std::chrono::seconds{5}), std::future_status::ready);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, Millis{30} + model.rf.exchange(5, 7));
+    EXPECT_EQ(write(*handle, 300, Bytes{1, 2, 3, 4}), NfcError::kInvalidParameter);
+    EXPECT_EQ(account->totals().exchanges, 3U);
 }
 
 TEST_F(SimulatedTagReader, TagErrorsAndTheEightBitBlockNumber) {
