@@ -14,10 +14,10 @@ const std::map<std::string, Command> kCommands = {
 
 // Which options each command takes (besides the common --map, --products, --help).
 const std::map<Command, std::set<std::string>> kAllowed = {
-    {Command::Read, {"--reader", "--device", "--pcsc-reader", "--tag", "--json"}},
+    {Command::Read, {"--reader", "--device", "--pcsc-reader", "--tag", "--json", "--link-model"}},
     {Command::Write,
      {"--reader", "--device", "--pcsc-reader", "--tag", "--save", "--values", "--set", "--no-verify",
-      "--json"}},
+      "--json", "--link-model"}},
     {Command::Dump, {"--reader", "--device", "--pcsc-reader", "--tag", "--out"}},
     {Command::Restore, {"--reader", "--device", "--pcsc-reader", "--tag", "--save", "--image", "--any-uid"}},
     {Command::Decode, {"--area", "--hex", "--tag", "--json"}},
@@ -26,9 +26,9 @@ const std::map<Command, std::set<std::string>> kAllowed = {
     {Command::Help, {}},
 };
 
-const std::set<std::string> kTakesValue = {"--reader",   "--device", "--pcsc-reader", "--tag", "--save",
-                                           "--values",   "--set",    "--area",        "--hex", "--map",
-                                           "--products", "--out",    "--image"};
+const std::set<std::string> kTakesValue = {"--reader",   "--device", "--pcsc-reader", "--tag",       "--save",
+                                           "--values",   "--set",    "--area",        "--hex",       "--map",
+                                           "--products", "--out",    "--image",       "--link-model"};
 
 } // namespace
 
@@ -40,10 +40,11 @@ a Bluetooth NFC reader (a FEIG "Smart HF-BLE") or on the built-in simulated driv
 
 Commands:
   read    [--reader sim-nfc|sim-ble|ble|nfc] [--device NAME|ADDRESS] [--pcsc-reader NAME]
-          [--tag FILE] [--json]
+          [--tag FILE] [--json] [--link-model ble|nfc|none]
           Read a driver: identification, product description and every memory area it announces.
   write   [--reader ...] [--device ...] [--pcsc-reader ...] [--tag FILE] [--save FILE]
           (--values FILE | --set AREA.ITEM[.BIT]=VALUE ...) [--no-verify] [--json]
+          [--link-model ble|nfc|none]
           Read the driver, write the values, then read it again and check them (unless --no-verify).
           VALUE: a decimal or 0x-hexadecimal number; a decimal number for "bigint" items; comma-
           separated hexadecimal bytes for "array" items; 0 or 1 for a bit.
@@ -73,6 +74,11 @@ Options:
   --tag FILE                simulated driver's tag image (default: the shipped full_feature sample)
   --save FILE               write the simulated tag's memory to FILE after the job
   --json                    machine-readable output: one JSON object per line
+  --link-model ble|nfc|none the simulated reader answers no sooner than a real one would: ble
+                            (with sim-ble) models the Bluetooth link and the reader's exchange
+                            with the tag, nfc (with sim-nfc) the tag's radio link; after each
+                            job a line gives its round trips, the modelled link time and the
+                            time the job took (default none: answers at once)
   --map FILE                address map (default: the shipped one)
   --products FILE           product table (default: the shipped one)
   --help                    this text
@@ -158,6 +164,12 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.mapFile = value;
         } else if (option == "--products") {
             options.productsFile = value;
+        } else if (option == "--link-model") {
+            const auto kind = linkModelFromName(value);
+            if (!kind) {
+                throw UsageError("unknown link model \"" + value + "\" (ble, nfc or none)");
+            }
+            options.linkModel = *kind;
         }
     }
 
@@ -170,6 +182,13 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     }
     if (options.device && options.reader != ReaderChoice::Ble) {
         throw UsageError("--device goes with --reader ble");
+    }
+    if (options.linkModel == LinkModelKind::Ble && options.reader != ReaderChoice::SimBle) {
+        throw UsageError(
+            "--link-model ble models the simulated Bluetooth reader: it goes with --reader sim-ble");
+    }
+    if (options.linkModel == LinkModelKind::Nfc && options.reader != ReaderChoice::SimNfc) {
+        throw UsageError("--link-model nfc models the simulated NFC reader: it goes with --reader sim-nfc");
     }
     if (options.command == Command::Write && options.valuesFile.has_value() == !options.sets.empty()) {
         throw UsageError("write needs either --values FILE or one or more --set AREA.ITEM[.BIT]=VALUE");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/sim/link_model.h"
+
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -42,6 +44,7 @@ struct Options {
     std::optional<std::string> hex;
     std::optional<std::string> mapFile;
     std::optional<std::string> productsFile;
+    LinkModelKind linkModel = LinkModelKind::None; // the simulated readers' links
 };
 
 // Throws UsageError.

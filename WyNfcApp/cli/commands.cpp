@@ -15,8 +15,11 @@
 #include "readers/ble_reader_blocks.h"
 #include "readers/shared_api.h"
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -152,15 +155,26 @@ void endProgress() {
     }
 }
 
+// What the links of one job took, with a link model.
+struct LinkReport {
+    std::string job;
+    LinkAccount::Totals link;
+    std::chrono::steady_clock::duration taken{};
+};
+
 struct Session {
     std::shared_ptr<VirtualTag> tag;
     std::unique_ptr<PageHost> host;
+    std::vector<LinkReport> linkReports;
 };
 
 Session openSession(const Options& options, std::ostream& out) {
-    Session session{loadTag(options), nullptr};
+    Session session{loadTag(options), nullptr, {}};
     session.host = std::make_unique<PageHost>(options.reader, bundleFor(options), session.tag, timing(),
                                               options.device, options.pcscReader);
+    LinkModel linkModel;
+    linkModel.kind = options.linkModel;
+    session.host->setLinkModel(linkModel);
     if (options.json) {
         session.host->setEventSink([&out](const PageEvent& event) {
             out << eventJson(event) << '\n' << std::flush;
@@ -179,6 +193,44 @@ void printOutcome(std::ostream& out, const Options& options, const JobOutcome& o
     out << "Status: " << outcome.status << '\n';
     if (!outcome.detail.empty() && outcome.detail != outcome.status) {
         out << "Detail: " << outcome.detail << '\n';
+    }
+}
+
+// Runs one job of the session; with a link model its link time and duration are kept for
+// printLinkReports.
+JobOutcome runJob(Session& session, const Options& options, const std::string& name,
+                  const std::function<JobOutcome()>& job) {
+    session.host->linkAccount().reset();
+    const auto start = std::chrono::steady_clock::now();
+    JobOutcome outcome = job();
+    if (options.linkModel != LinkModelKind::None) {
+        session.linkReports.push_back(
+            {name, session.host->linkAccount().totals(), std::chrono::steady_clock::now() - start});
+    }
+    return outcome;
+}
+
+// One line per job run with a link model, before the outcome.
+void printLinkReports(std::ostream& out, const Options& options, const Session& session) {
+    using MillisFloat = std::chrono::duration<double, std::milli>;
+    for (const LinkReport& report : session.linkReports) {
+        const double modelled = MillisFloat(report.link.linkTime).count();
+        const double taken = MillisFloat(report.taken).count();
+        if (options.json) {
+            nlohmann::ordered_json line;
+            line["link"] = {{"model", linkModelName(options.linkModel)},
+                            {"job", report.job},
+                            {"roundTrips", report.link.exchanges},
+                            {"modelledMs", modelled},
+                            {"takenMs", taken}};
+            out << line.dump() << '\n';
+            continue;
+        }
+        char text[200];
+        std::snprintf(text, sizeof text, "Link (%s): %s: %zu round trips, %.1f ms modelled, %.1f ms taken\n",
+                      std::string(linkModelName(options.linkModel)).c_str(), report.job.c_str(),
+                      report.link.exchanges, modelled, taken);
+        out << text;
     }
 }
 
@@ -370,11 +422,12 @@ int runRestore(const Options& options, std::ostream& out) {
 int runRead(const Options& options, std::ostream& out) {
     loadMap(options);
     Session session = openSession(options, out);
-    const JobOutcome outcome = session.host->read();
+    const JobOutcome outcome = runJob(session, options, "read", [&] { return session.host->read(); });
     endProgress();
     if (!options.json) {
         printEvents(out, session.host->events());
     }
+    printLinkReports(out, options, session);
     printOutcome(out, options, outcome);
     return outcome.completed ? 0 : 1;
 }
@@ -388,13 +441,14 @@ int runWrite(const Options& options, std::ostream& out) {
     }
     Session session = openSession(options, out);
 
-    const JobOutcome read = session.host->read();
+    const JobOutcome read = runJob(session, options, "read", [&] { return session.host->read(); });
     const ReadValues readValues = ReadValues::fromEvents(session.host->events());
     if (!read.completed) {
         endProgress();
         if (!options.json) {
             out << "The driver could not be read; nothing was written.\n";
         }
+        printLinkReports(out, options, session);
         printOutcome(out, options, read);
         return 1;
     }
@@ -402,18 +456,20 @@ int runWrite(const Options& options, std::ostream& out) {
         list = writeListFromSets(options.sets, map, readValues);
     }
 
-    const JobOutcome written = session.host->write(writeData(readValues, list));
+    const std::string data = writeData(readValues, list);
+    const JobOutcome written = runJob(session, options, "write", [&] { return session.host->write(data); });
     if (options.saveFile) {
         session.tag->save(*options.saveFile);
     }
     if (!written.completed || !options.verify) {
         endProgress();
+        printLinkReports(out, options, session);
         printOutcome(out, options, written);
         return written.completed ? 0 : 1;
     }
 
     const size_t verifyStart = session.host->events().size();
-    const JobOutcome reread = session.host->read();
+    const JobOutcome reread = runJob(session, options, "verify read", [&] { return session.host->read(); });
     const auto events = session.host->events();
     const std::vector<PageEvent> readBackEvents(events.begin() + static_cast<std::ptrdiff_t>(verifyStart),
                                                 events.end());
@@ -426,6 +482,7 @@ int runWrite(const Options& options, std::ostream& out) {
     for (const WriteValuesType& group : list) {
         values += group.data.size();
     }
+    printLinkReports(out, options, session);
     if (options.json) {
         nlohmann::ordered_json outcome = nlohmann::ordered_json::parse(outcomeJson(written));
         outcome["verified"] = mismatches.empty();

@@ -134,6 +134,11 @@ PageHost::PageHost(ReaderChoice reader, std::shared_ptr<const Bundle> bundle, st
     });
 }
 
+void PageHost::setLinkModel(const LinkModel& model) {
+    mFeig->setLinkModel(model, mLinkAccount);
+    mNfc->setLinkModel(model, mLinkAccount);
+}
+
 PageHost::~PageHost() {
     if (mPage) {
         mMain->sync([&] { mPage->handlePageRequest("HIDE_APP", ""); });

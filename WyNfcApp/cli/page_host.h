@@ -69,6 +69,11 @@ public:
 
     void setEventSink(std::function<void(const PageEvent&)> sink);
 
+    // Models the simulated readers' links (off by default); the modelled time of every
+    // exchange goes to linkAccount().
+    void setLinkModel(const LinkModel& model);
+    LinkAccount& linkAccount() { return *mLinkAccount; }
+
     // What the real reader's central reported that the pages do not keep (--reader ble).
     struct CentralWatch {
         Published<CentralState> state{CentralState::unknown};
@@ -107,6 +112,7 @@ private:
     std::shared_ptr<PrintedSheetService> mSheet;
     SimulatedRadio mRadio;
     std::shared_ptr<SimulatedFeigReader> mFeig;
+    std::shared_ptr<LinkAccount> mLinkAccount = std::make_shared<LinkAccount>();
     std::shared_ptr<RecordingWebViewHost> mWeb;
     std::shared_ptr<WorkPage> mPage;
     Published<WorkPageState>::Subscription mStatusSubscription;

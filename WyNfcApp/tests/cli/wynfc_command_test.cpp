@@ -209,6 +209,27 @@ TEST(WriteCommandTest, SkippingTheDelayedEndingsChangesNothingButTime) {
     }
 }
 
+TEST(LinkModelTest, AModelledLinkSlowsTheJobAndChangesNothingElse) {
+    for (const auto& [reader, model] : {std::pair{"sim-ble", "ble"}, std::pair{"sim-nfc", "nfc"}}) {
+        const std::string read = std::string("read --json --reader ") + reader;
+        const ProcessResult plain = wynfc(read);
+        const ProcessResult modelled = wynfc(read + " --link-model " + model);
+        ASSERT_EQ(modelled.status, 0) << modelled.err;
+        std::vector<json> lines = modelled.jsonLines();
+        ASSERT_GE(lines.size(), 2U);
+        // The link's line comes just before the outcome; the rest is as without a model.
+        const json link = lines[lines.size() - 2]["link"];
+        lines.erase(lines.end() - 2);
+        EXPECT_EQ(lines, plain.jsonLines()) << reader;
+        EXPECT_EQ(link["model"], model);
+        EXPECT_EQ(link["job"], "read");
+        EXPECT_GT(link["roundTrips"].get<int>(), 10) << "every area of the sample is a round trip at least";
+        EXPECT_GT(link["modelledMs"].get<double>(), 0.0);
+        EXPECT_GE(link["takenMs"].get<double>(), link["modelledMs"].get<double>())
+            << "no answer before its time";
+    }
+}
+
 TEST(CommandLineTest, BadInputIsRefusedWithOneClearLine) {
     const std::pair<std::string, std::string> cases[] = {
         {"write --set nfc_data_addr_dc_dali_setting.max_level", "expected AREA.ITEM[.BIT]=VALUE"},
@@ -235,6 +256,9 @@ TEST(CommandLineTest, BadInputIsRefusedWithOneClearLine) {
         {"read --reader usb", "unknown reader"},
         {"frobnicate", "unknown command"},
         {"write", "either --values FILE or"},
+        {"read --link-model radio", "unknown link model \"radio\""},
+        {"read --link-model nfc", "goes with --reader sim-nfc"},
+        {"read --reader sim-nfc --link-model ble", "goes with --reader sim-ble"},
     };
     for (const auto& [arguments, message] : cases) {
         const ProcessResult run = wynfc(arguments);
