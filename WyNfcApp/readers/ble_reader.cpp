@@ -62,6 +62,9 @@ void BleReader::onPeripheralDiscovered(const std::shared_ptr<Peripheral>& periph
     }
     if (receiver) {
         receiver->addDiscoveredPeripheral(peripheral);
+        // Not ended here should its other owners have let go meanwhile: it owns this reader,
+        // whose callback this is (see BluetoothManager::report).
+        mMainQueue.async([last = std::move(receiver)] {});
     }
 }
 

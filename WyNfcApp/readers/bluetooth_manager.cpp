@@ -68,6 +68,10 @@ void BluetoothManager::report(BLEStatusEnum status) {
     }
     if (receiver) {
         receiver->onBleStatus(status);
+        // Its other owners may have let go of the receiver (the page, which owns this manager)
+        // meanwhile, on another thread: its end must not come here, inside a callback of this
+        // manager, whose caller goes on with it. It ends in a task of its own.
+        mMainQueue.async([last = std::move(receiver)] {});
     }
 }
 

@@ -58,6 +58,10 @@ void WorkPage::onInit() {
             manager.isConnected.observe([weak = weak_from_this()](const bool& connected) {
                 if (auto self = weak.lock()) {
                     self->state.modify([&](WorkPageState& s) { s.mShowingPopover = connected; });
+                    // The page owns the manager that calls this: should its other owners have
+                    // let go meanwhile, it ends in a task of its own, not inside the manager.
+                    const std::shared_ptr<MainQueue> queue = self->mEnvironment.platform.mainQueue;
+                    queue->async([last = std::move(self)] {});
                 }
             });
     }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+#include <utility>
+
 namespace wynfc::test {
 namespace {
 
@@ -59,6 +63,44 @@ TEST(BluetoothManager, WritesOnlyOverTheConnectionAndDisconnectsAtOnce) {
     bench.feig->disconnect(); // the reader drops the link
     bench.loop.waitIdle();
     EXPECT_FALSE(bench.manager().isConnected.get());
+}
+
+// A status receiver that owns the reader, as the work page does, and whose other owner lets go
+// of it while it takes a status, as a host thread may.
+class OwningReceiver final : public BleStatusDelegateProtocol {
+public:
+    std::unique_ptr<BleReader> reader;
+    std::function<void()> onStatus;
+    void onBleStatus(BLEStatusEnum) override {
+        if (onStatus) {
+            std::exchange(onStatus, nullptr)();
+        }
+    }
+};
+
+TEST(BluetoothManager, AReceiverLetGoOfDuringAStatusEndsAfterTheCallbackNotInIt) {
+    EventLoop loop;
+    SimulatedRadio radio;
+    const auto feig = std::make_shared<SimulatedFeigReader>(tickTiming(200));
+    radio.addDevice(feig);
+    auto owner = std::make_shared<OwningReceiver>();
+    std::weak_ptr<OwningReceiver> watched = owner;
+    loop.sync([&] {
+        owner->reader = std::make_unique<BleReader>(radio.centralFactory(loop), loop, tickTiming(200));
+        owner->reader->bluetoothManager().setBLEStatusDelegate(owner);
+        owner->reader->startScan({}, false);
+    });
+    loop.waitIdle();
+    const auto found = owner->reader->bluetoothManager().discoveredPeripherals.get();
+    ASSERT_EQ(found.size(), 1u);
+
+    // The connection's status comes while the only other owner lets go: the manager's callback
+    // still holds the receiver, and goes on after it. (Under the address sanitizer an end
+    // inside the callback is a use after free.)
+    owner->onStatus = [&] { owner.reset(); };
+    loop.sync([&] { watched.lock()->reader->bluetoothManager().connect(found.front()); });
+    loop.waitIdle();
+    EXPECT_TRUE(watched.expired()) << "it ended once the callback was over";
 }
 
 TEST(BluetoothManager, EveryConnectionIsAnnouncedAndAnotherReadersEndLeavesTheLink) {
