@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: run run-headless test build bootstrap asan tsan clang fuzz ci-full format clean
+.PHONY: run run-headless test build bootstrap asan tsan clang fuzz ci-full bench format clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -61,6 +61,14 @@ clang:
 FUZZ_SECONDS ?= 60
 fuzz: bootstrap
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/run-fuzz $(FUZZ_TARGETS)
+
+# The benchmarks (bench/), on a release build: the library's hot paths, then whole jobs of wynfc
+# through the simulated readers with the link model on, as a table. Not part of the tests.
+bench: bootstrap
+	@cmake --preset default -DWYNFC_BUILD_BENCH=ON >/dev/null
+	@cmake --build --preset default -j $(JOBS)
+	@build/default/bench/wynfc_bench
+	@build/default/bench/wynfc_job_bench build/default/WyNfcApp/wynfc
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,0 +1,211 @@
+// End-to-end jobs with the simulation's link model on: a full read and a full write (read,
+// write, verify read) of each sample driver through each simulated reader, wynfc run as a
+// process as a user runs it. For every job: the time it took, the modelled link time (the
+// floor no software can go below), their ratio and the round trips; for every process: its
+// CPU time, its CPU per second of wall time and its peak resident memory.
+//
+//   wynfc_job_bench PATH_TO_WYNFC [RUNS]
+//
+// Each case runs RUNS times (default 3); the table shows the median run by job time. Prints a
+// Markdown table.
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <iostream>
+#include <spawn.h>
+#include <stdexcept>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+// The changes `make run` writes; the basic driver has only the first one's area.
+const std::vector<std::string> kWriteChanges = {
+    "nfc_data_addr_dc_dali_setting.max_level=230",
+    "nfc_data_addr_dc_aoc.output_current=700",
+    "nfc_data_addr_dc_aoc.aoc_config.aoc_enable=1",
+    "nfc_data_addr_dc_memory_bank_01.luminaire_gtin=4012345000009",
+};
+
+std::vector<std::string> changesFor(const std::string& sample) {
+    return sample == "basic" ? std::vector<std::string>{kWriteChanges.front()} : kWriteChanges;
+}
+
+struct ProcessRun {
+    int status = -1;
+    std::string out;
+    double wallMs = 0;
+    double cpuMs = 0;
+    long peakRssKiB = 0;
+};
+
+double toMs(const timeval& time) {
+    return static_cast<double>(time.tv_sec) * 1000.0 + static_cast<double>(time.tv_usec) / 1000.0;
+}
+
+// Runs the program with its output on a pipe; the child's own CPU time and peak memory from wait4.
+ProcessRun runProcess(const std::vector<std::string>& arguments) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) {
+        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+
+    ProcessRun run;
+    const auto start = Clock::now();
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    if (spawned != 0) {
+        close(pipeEnds[0]);
+        throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(spawned));
+    }
+    char buffer[4096];
+    for (ssize_t got = 0; (got = read(pipeEnds[0], buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            break;
+        }
+        run.out.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(pipeEnds[0]);
+    int status = 0;
+    rusage usage{};
+    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.cpuMs = toMs(usage.ru_utime) + toMs(usage.ru_stime);
+    run.peakRssKiB = usage.ru_maxrss;
+    return run;
+}
+
+struct JobFigures {
+    std::string job;
+    double takenMs = 0;
+    double floorMs = 0;
+    long roundTrips = 0;
+};
+
+std::vector<JobFigures> linkLines(const std::string& out) {
+    std::vector<JobFigures> jobs;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        const std::size_t end = out.find('\n', start);
+        const std::string line =
+            out.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? out.size() : end + 1;
+        const json parsed = json::parse(line, nullptr, false);
+        if (parsed.is_object() && parsed.contains("link")) {
+            const json& link = parsed["link"];
+            jobs.push_back({link["job"], link["takenMs"], link["modelledMs"], link["roundTrips"]});
+        }
+    }
+    return jobs;
+}
+
+struct Case {
+    std::string sample;
+    std::string reader;
+    std::string model;
+    bool write;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::cerr << "usage: wynfc_job_bench PATH_TO_WYNFC [RUNS]\n";
+        return 2;
+    }
+    const std::string wynfc = argv[1];
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::filesystem::path samples = std::filesystem::path(WYNFC_RESOURCES_DIR) / "samples";
+    const std::filesystem::path saved =
+        std::filesystem::temp_directory_path() / ("wynfc_job_bench_" + std::to_string(getpid()) + ".json");
+
+    std::vector<Case> cases;
+    for (const char* sample : {"full_feature", "basic"}) {
+        for (const auto& [reader, model] : {std::pair{"sim-ble", "ble"}, std::pair{"sim-nfc", "nfc"}}) {
+            for (const bool write : {false, true}) {
+                cases.push_back({sample, reader, model, write});
+            }
+        }
+    }
+
+    std::cout
+        << "| Sample | Reader | Job | Took (ms) | Link floor (ms) | Ratio | Round trips | Process CPU (ms) "
+           "| CPU (ms per s) | Peak RSS (MiB) |\n"
+        << "|---|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
+    int failures = 0;
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments = {wynfc,
+                                              c.write ? "write" : "read",
+                                              "--json",
+                                              "--reader",
+                                              c.reader,
+                                              "--link-model",
+                                              c.model,
+                                              "--tag",
+                                              (samples / (c.sample + ".json")).string()};
+        if (c.write) {
+            arguments.insert(arguments.end(), {"--save", saved.string()});
+            for (const std::string& change : changesFor(c.sample)) {
+                arguments.insert(arguments.end(), {"--set", change});
+            }
+        }
+        std::vector<ProcessRun> done;
+        for (int run = 0; run < runs; ++run) {
+            done.push_back(runProcess(arguments));
+        }
+        std::sort(done.begin(), done.end(),
+                  [](const ProcessRun& a, const ProcessRun& b) { return a.wallMs < b.wallMs; });
+        const ProcessRun& median = done[done.size() / 2];
+        const std::vector<JobFigures> jobs = linkLines(median.out);
+        if (median.status != 0 || jobs.empty()) {
+            std::cout << "| " << c.sample << " | " << c.reader << " | " << (c.write ? "write" : "read")
+                      << " | failed (exit " << median.status << ") | | | | | | |\n";
+            ++failures;
+            continue;
+        }
+        for (const JobFigures& job : jobs) {
+            char row[400];
+            std::snprintf(
+                row, sizeof row, "| %s | %s | %s | %.1f | %.1f | %.3f | %ld | %.1f | %.1f | %.1f |\n",
+                c.sample.c_str(), c.reader.c_str(), job.job.c_str(), job.takenMs, job.floorMs,
+                job.floorMs > 0 ? job.takenMs / job.floorMs : 0.0, job.roundTrips, median.cpuMs,
+                median.cpuMs / median.wallMs * 1000.0, static_cast<double>(median.peakRssKiB) / 1024.0);
+            std::cout << row;
+        }
+    }
+    std::filesystem::remove(saved);
+    return failures == 0 ? 0 : 1;
+}
