@@ -107,8 +107,10 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     for (size_t i = 1; i < arguments.size(); ++i) {
         const std::string& option = arguments[i];
         if (option == "--help" || option == "-h") {
-            options.command = Command::Help;
-            return options;
+            // Only the usage is shown: nothing read before it is kept half checked.
+            Options help;
+            help.command = Command::Help;
+            return help;
         }
         const bool common = option == "--map" || option == "--products";
         if (!common && kAllowed.at(options.command).count(option) == 0) {
