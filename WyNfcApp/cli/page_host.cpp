@@ -287,21 +287,23 @@ void PageHost::connectRealReader() {
     mMain->sync([&] { mPage->deviceSheetOk(); });
 }
 
-void PageHost::awaitRealTag(int runsBefore, int detectionsBefore, int endingsBefore) {
+void PageHost::awaitRealTag(int runsBefore, int detectionsBefore, int sessionsBefore) {
     if (mReader != ReaderChoice::Nfc) {
         return;
     }
     const auto signal = std::make_shared<WakeSignal>();
     const auto detected = mSheet->detections.observe([signal](int) { signal->wake(); });
-    const auto ended = mSheet->endings.observe([signal](int) { signal->wake(); });
+    const auto ended = mSheet->endedThrough.observe([signal](int) { signal->wake(); });
+    // Only a session of this job counts: the last job's may tell its end late.
+    const auto ownSessionEnded = [&] { return mSheet->endedThrough.get() > sessionsBefore; };
     const auto state = mPage->state.observe([signal](const WorkPageState&) { signal->wake(); });
     std::unique_lock lock(signal->mutex);
     const bool came = signal->changed.wait_for(lock, mTiming.tagPresentLimit, [&] {
-        return mSheet->detections.get() > detectionsBefore || mSheet->endings.get() > endingsBefore ||
+        return mSheet->detections.get() > detectionsBefore || ownSessionEnded() ||
                mPage->snapshot().mRunsEnded > runsBefore;
     });
     lock.unlock();
-    if (mSheet->detections.get() == detectionsBefore && mSheet->endings.get() > endingsBefore) {
+    if (mSheet->detections.get() == detectionsBefore && ownSessionEnded()) {
         // No driver's tag: the session ended first (a card of another kind, a reader gone).
         throw std::runtime_error("no driver's tag was read: the NFC session ended (" + mSheet->lastEnding() +
                                  ")");
@@ -352,10 +354,10 @@ JobOutcome PageHost::waitForRun(int runsBefore, bool isWrite) {
 JobOutcome PageHost::read() {
     const int runsBefore = mPage->snapshot().mRunsEnded;
     const int detectionsBefore = mSheet->detections.get();
-    const int endingsBefore = mSheet->endings.get();
+    const int sessionsBefore = mSheet->sessionsMade();
     post("SHOW_READ_MODE_POPUP:");
     ensureTagPresented();
-    awaitRealTag(runsBefore, detectionsBefore, endingsBefore);
+    awaitRealTag(runsBefore, detectionsBefore, sessionsBefore);
     JobOutcome outcome = waitForRun(runsBefore, false);
     if (!isFinalReadStatus(outcome.status)) {
         // The product description could not be read: the run set no status of its own.
@@ -373,14 +375,14 @@ JobOutcome PageHost::write(const std::string& data) {
     };
     const auto before = writeEvents(events());
     const int detectionsBefore = mSheet->detections.get();
-    const int endingsBefore = mSheet->endings.get();
+    const int sessionsBefore = mSheet->sessionsMade();
     post("SHOW_WRITE_MODE_POPUP:");
     if (mPage->snapshot().mShowErrorTipsPopup) {
         return {"Write failed",
                 "Failed to write! Reading data was occurred an error, please read data again!", 0.0F, false};
     }
     ensureTagPresented();
-    awaitRealTag(mPage->snapshot().mRunsEnded, detectionsBefore, endingsBefore);
+    awaitRealTag(mPage->snapshot().mRunsEnded, detectionsBefore, sessionsBefore);
     if (!waitForEvent([&](const std::vector<PageEvent>& events) { return writeEvents(events) > before; })) {
         throw std::runtime_error("no tag answered in write mode");
     }

@@ -91,7 +91,7 @@ private:
     void ensureTagPresented();
     // With a real NFC reader: waits until a tag is detected or the run has ended; throws when
     // none came within Timing::tagPresentLimit (the session is ended first).
-    void awaitRealTag(int runsBefore, int detectionsBefore, int endingsBefore);
+    void awaitRealTag(int runsBefore, int detectionsBefore, int sessionsBefore);
     void connectRealReader();
     // Waits until the condition holds, re-checked whenever Bluetooth's state or the readers
     // found change; false after the limit.

@@ -7,8 +7,9 @@ namespace wynfc::cli {
 // Hears the inner session and tells the transport, naming the stand-in session instead.
 class PrintedSheetService::Delegate final : public TagReaderSessionDelegate {
 public:
-    Delegate(std::weak_ptr<TagReaderSessionDelegate> outer, std::shared_ptr<PrintedSheetService> service)
-        : mOuter(std::move(outer)), mService(std::move(service)) {}
+    Delegate(std::weak_ptr<TagReaderSessionDelegate> outer, std::shared_ptr<PrintedSheetService> service,
+             int number)
+        : mOuter(std::move(outer)), mService(std::move(service)), mNumber(number) {}
 
     std::weak_ptr<Session> session;
 
@@ -37,6 +38,7 @@ public:
 private:
     std::weak_ptr<TagReaderSessionDelegate> mOuter;
     std::shared_ptr<PrintedSheetService> mService;
+    const int mNumber;
 };
 
 class PrintedSheetService::Session final : public TagReaderSession {
@@ -108,7 +110,7 @@ void PrintedSheetService::Delegate::tagReaderSessionDidInvalidateWithError(
     if (own) {
         own->endedBy(error);
     }
-    mService->endings.modify([](int& count) { ++count; });
+    mService->endedThrough.modify([this](int& newest) { newest = std::max(newest, mNumber); });
     const auto outer = mOuter.lock();
     if (outer && own) {
         outer->tagReaderSessionDidInvalidateWithError(std::static_pointer_cast<TagReaderSession>(own), error);
@@ -124,7 +126,12 @@ bool PrintedSheetService::readingAvailable() const {
 
 std::shared_ptr<TagReaderSession>
 PrintedSheetService::makeSession(PollingOptions polling, std::weak_ptr<TagReaderSessionDelegate> delegate) {
-    auto forward = std::make_shared<Delegate>(std::move(delegate), shared_from_this());
+    int number = 0;
+    {
+        std::lock_guard lock(mMutex);
+        number = ++mSessionsMade;
+    }
+    auto forward = std::make_shared<Delegate>(std::move(delegate), shared_from_this(), number);
     auto inner = mInner->makeSession(polling, forward);
     if (!inner) {
         return nullptr;
@@ -135,6 +142,11 @@ PrintedSheetService::makeSession(PollingOptions polling, std::weak_ptr<TagReader
     std::lock_guard lock(mMutex);
     mNewest = session;
     return session;
+}
+
+int PrintedSheetService::sessionsMade() const {
+    std::lock_guard lock(mMutex);
+    return mSessionsMade;
 }
 
 std::string PrintedSheetService::lastEnding() const {

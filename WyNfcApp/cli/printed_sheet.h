@@ -29,8 +29,14 @@ public:
 
     // ISO 15693 tags detected by every session so far (tags of other kinds are no driver's).
     Published<int> detections{0};
-    // Sessions that have ended so far.
-    Published<int> endings{0};
+    // The number of the newest session whose reader has reported its end (sessions are
+    // numbered from 1 as they are made). A session's end comes from its reader's thread and may
+    // be told after the next session was made: a host waiting for the next session's end
+    // compares this with sessionsMade() from before it, never with a count of endings.
+    Published<int> endedThrough{0};
+
+    // Sessions made so far.
+    int sessionsMade() const;
 
     // Ends the newest session as the user closing its sheet would; false when none runs.
     bool closeSheet();
@@ -46,6 +52,7 @@ private:
     Printer mPrinter;
     mutable std::mutex mMutex;
     std::weak_ptr<Session> mNewest;
+    int mSessionsMade = 0;
     std::string mLastEnding;
 };
 
