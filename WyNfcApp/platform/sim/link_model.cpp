@@ -23,6 +23,9 @@ long long bitCycles(std::size_t frameBytes) {
     return static_cast<long long>(frameBytes) * 8 * kCyclesPerBit;
 }
 
+// Every frame carries its flags byte and a two-byte CRC around the command's own bytes.
+constexpr std::size_t kFrameOverhead = 3;
+
 std::size_t divideRoundingUp(std::size_t count, std::size_t per) {
     return per == 0 ? count : (count + per - 1) / per;
 }
@@ -40,6 +43,31 @@ Micros RfLinkModel::answer(std::size_t frameBytes) const {
 Micros RfLinkModel::exchange(std::size_t requestBytes, std::size_t answerBytes, bool programs) const {
     return request(requestBytes) + responseDelay + (programs ? blockProgramming : Micros{0}) +
            answer(answerBytes);
+}
+
+Micros RfLinkModel::inventory() const {
+    // One slot: command and mask length; the answer's DSFID and UID.
+    return exchange(kFrameOverhead + 2, kFrameOverhead + 1 + 8);
+}
+
+Micros RfLinkModel::readSingleBlock(std::size_t blockBytes, bool securityStatus) const {
+    // Command and block number.
+    return exchange(kFrameOverhead + 2, kFrameOverhead + (securityStatus ? 1 : 0) + blockBytes);
+}
+
+Micros RfLinkModel::readMultipleBlocks(std::size_t count, std::size_t blockBytes, bool securityStatus) const {
+    // Command, first block and count.
+    return exchange(kFrameOverhead + 3, kFrameOverhead + count * ((securityStatus ? 1 : 0) + blockBytes));
+}
+
+Micros RfLinkModel::writeSingleBlock(std::size_t blockBytes) const {
+    // Command, block number and data; the answer is flags alone, after the programming time.
+    return exchange(kFrameOverhead + 2 + blockBytes, kFrameOverhead, true);
+}
+
+Micros RfLinkModel::getSystemInformation() const {
+    // Information flags, UID, DSFID, AFI, memory size, IC reference.
+    return exchange(kFrameOverhead + 1, kFrameOverhead + 14);
 }
 
 std::size_t BleLinkModel::notifications(std::size_t answerBytes) const {

@@ -30,6 +30,14 @@ struct RfLinkModel {
     Micros answer(std::size_t frameBytes) const;
     // One whole exchange: request, the tag's delay (and programming time), answer.
     Micros exchange(std::size_t requestBytes, std::size_t answerBytes, bool programs = false) const;
+
+    // The commands the readers send, non-addressed. With securityStatus the tag puts each
+    // block's security status byte before its data.
+    Micros inventory() const;
+    Micros readSingleBlock(std::size_t blockBytes, bool securityStatus = false) const;
+    Micros readMultipleBlocks(std::size_t count, std::size_t blockBytes, bool securityStatus = false) const;
+    Micros writeSingleBlock(std::size_t blockBytes) const;
+    Micros getSystemInformation() const;
 };
 
 // Bluetooth LE between the computer and the reader: connection events every

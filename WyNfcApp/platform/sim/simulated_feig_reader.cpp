@@ -51,21 +51,19 @@ Micros tagExchangeTime(const RfLinkModel& rf, const Bytes& request) {
     if (checked.status != feig::kStatusOk || host.size() < 3 || host[0] != feig::kIsoHostCommand) {
         return Micros{0}; // refused by the reader itself
     }
-    constexpr std::size_t kFrameOverhead = 3; // flags, CRC
     switch (host[1]) {
     case feig::kInventory:
-        return rf.exchange(kFrameOverhead + 2, kFrameOverhead + 1 + 8); // mask length; DSFID, UID
+        return rf.inventory();
     case feig::kReadMultipleBlocks: {
         const std::size_t count = host.size() > 4 ? host[4] : 1;
-        return rf.exchange(kFrameOverhead + 3, kFrameOverhead + count * (1 + feig::kBlockSize));
+        return rf.readMultipleBlocks(count, feig::kBlockSize, true);
     }
     case feig::kWriteMultipleBlocks: {
         const std::size_t count = host.size() > 4 ? host[4] : 1;
-        const Micros one = rf.exchange(kFrameOverhead + 2 + feig::kBlockSize, kFrameOverhead, true);
-        return one * static_cast<Micros::rep>(count);
+        return rf.writeSingleBlock(feig::kBlockSize) * static_cast<Micros::rep>(count);
     }
     case feig::kGetSystemInformation:
-        return rf.exchange(kFrameOverhead + 1, kFrameOverhead + 14);
+        return rf.getSystemInformation();
     default:
         return Micros{0};
     }

@@ -305,22 +305,17 @@ void SimulatedTagReaderSession::connect(const std::shared_ptr<NfcTag>& tag, TagC
 
 namespace {
 
-// ISO 15693 frames on the air, flags and CRC included.
-constexpr std::size_t kFrameOverhead = 3;
-
 Micros readBlocksAirTime(const RfLinkModel& rf, int count) {
-    // Read Single Block, or Read Multiple Blocks with its count byte.
-    const std::size_t request = kFrameOverhead + (count == 1 ? 2 : 3);
-    return rf.exchange(request, kFrameOverhead + static_cast<std::size_t>(count) * VirtualTag::kBlockSize);
+    return count == 1 ? rf.readSingleBlock(VirtualTag::kBlockSize)
+                      : rf.readMultipleBlocks(static_cast<std::size_t>(count), VirtualTag::kBlockSize);
 }
 
 Micros writeBlockAirTime(const RfLinkModel& rf) {
-    return rf.exchange(kFrameOverhead + 2 + VirtualTag::kBlockSize, kFrameOverhead, true);
+    return rf.writeSingleBlock(VirtualTag::kBlockSize);
 }
 
 Micros systemInfoAirTime(const RfLinkModel& rf) {
-    // Information flags, UID, DSFID, AFI, memory size, IC reference.
-    return rf.exchange(kFrameOverhead + 1, kFrameOverhead + 14);
+    return rf.getSystemInformation();
 }
 
 } // namespace

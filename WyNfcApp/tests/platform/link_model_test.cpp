@@ -28,6 +28,19 @@ TEST(LinkModel, RfAirTimeFollowsTheHighDataRateAndTheFrameLengths) {
     EXPECT_EQ(slowTag.exchange(9, 3, true) - slowTag.exchange(9, 3, false), 8ms);
 }
 
+TEST(LinkModel, EachCommandCostsItsOwnFrames) {
+    const RfLinkModel rf;
+    EXPECT_EQ(rf.readSingleBlock(4), 4362us); // the frames worked out above
+    // Read Multiple Blocks: one byte more out (the count); each block's security status byte
+    // comes back before its data when asked for.
+    EXPECT_EQ(rf.readMultipleBlocks(1, 4), rf.exchange(6, 7));
+    EXPECT_EQ(rf.readMultipleBlocks(8, 4, true), rf.exchange(6, 3 + 8 * 5));
+    // Write Single Block: the data goes out, flags alone come back after the programming time.
+    EXPECT_EQ(rf.writeSingleBlock(4), rf.exchange(9, 3, true));
+    EXPECT_EQ(rf.inventory(), rf.exchange(5, 12));
+    EXPECT_EQ(rf.getSystemInformation(), rf.exchange(4, 17));
+}
+
 TEST(LinkModel, BleExchangesTakeWholeConnectionEvents) {
     const BleLinkModel ble; // 30 ms, 20-byte notifications, 4 per event
     EXPECT_EQ(ble.notifications(0), 1U) << "an answer is at least one notification";
