@@ -23,6 +23,7 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <time.h>
 #include <unistd.h>
 
 #ifndef WYNFC_RESOURCES_DIR
@@ -155,12 +156,20 @@ void endProgress() {
     }
 }
 
-// What the links of one job took, with a link model.
+// What the links of one job took, with a link model, and the CPU the whole process (the
+// simulated reader's threads included) used meanwhile: nearly all of a job is waiting.
 struct LinkReport {
     std::string job;
     LinkAccount::Totals link;
     std::chrono::steady_clock::duration taken{};
+    std::chrono::nanoseconds cpu{};
 };
+
+std::chrono::nanoseconds processCpuTime() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
 
 struct Session {
     std::shared_ptr<VirtualTag> tag;
@@ -201,11 +210,13 @@ void printOutcome(std::ostream& out, const Options& options, const JobOutcome& o
 JobOutcome runJob(Session& session, const Options& options, const std::string& name,
                   const std::function<JobOutcome()>& job) {
     session.host->linkAccount().reset();
+    const auto cpuBefore = processCpuTime();
     const auto start = std::chrono::steady_clock::now();
     JobOutcome outcome = job();
     if (options.linkModel != LinkModelKind::None) {
-        session.linkReports.push_back(
-            {name, session.host->linkAccount().totals(), std::chrono::steady_clock::now() - start});
+        session.linkReports.push_back({name, session.host->linkAccount().totals(),
+                                       std::chrono::steady_clock::now() - start,
+                                       processCpuTime() - cpuBefore});
     }
     return outcome;
 }
@@ -216,20 +227,23 @@ void printLinkReports(std::ostream& out, const Options& options, const Session& 
     for (const LinkReport& report : session.linkReports) {
         const double modelled = MillisFloat(report.link.linkTime).count();
         const double taken = MillisFloat(report.taken).count();
+        const double cpu = MillisFloat(report.cpu).count();
         if (options.json) {
             nlohmann::ordered_json line;
             line["link"] = {{"model", linkModelName(options.linkModel)},
                             {"job", report.job},
                             {"roundTrips", report.link.exchanges},
                             {"modelledMs", modelled},
-                            {"takenMs", taken}};
+                            {"takenMs", taken},
+                            {"cpuMs", cpu}};
             out << line.dump() << '\n';
             continue;
         }
         char text[200];
-        std::snprintf(text, sizeof text, "Link (%s): %s: %zu round trips, %.1f ms modelled, %.1f ms taken\n",
+        std::snprintf(text, sizeof text,
+                      "Link (%s): %s: %zu round trips, %.1f ms modelled, %.1f ms taken, %.1f ms CPU\n",
                       std::string(linkModelName(options.linkModel)).c_str(), report.job.c_str(),
-                      report.link.exchanges, modelled, taken);
+                      report.link.exchanges, modelled, taken, cpu);
         out << text;
     }
 }
