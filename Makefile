@@ -63,14 +63,15 @@ fuzz: bootstrap
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) scripts/run-fuzz $(FUZZ_TARGETS)
 
 # The benchmarks (bench/), on a release build: the library's hot paths, then whole jobs of wynfc
-# through the simulated readers with the link model on, as a table; then how the library's costs grow
-# with the address map's size. Not part of the tests.
+# through the simulated readers with the link model on, as a table; then how the library's costs and a
+# read grow with the address map's size and the areas a driver announces. Not part of the tests.
 bench: bootstrap
 	@cmake --preset default -DWYNFC_BUILD_BENCH=ON >/dev/null
 	@cmake --build --preset default -j $(JOBS)
 	@build/default/bench/wynfc_bench
 	@build/default/bench/wynfc_job_bench build/default/WyNfcApp/wynfc
 	@build/default/bench/wynfc_growth_bench
+	@build/default/bench/wynfc_growth_job_bench build/default/WyNfcApp/wynfc
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
