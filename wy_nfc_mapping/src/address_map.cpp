@@ -189,13 +189,4 @@ int AddressMap::load(std::vector<DataObj>& areas, const std::string& text) {
     return 1;
 }
 
-const DataObj* AddressMap::getAddressMapByName(const std::vector<DataObj>& areas, const std::string& name) {
-    for (const DataObj& area : areas) {
-        if (area.name == name) {
-            return &area;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace wy_nfc_mapping

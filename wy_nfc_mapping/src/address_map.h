@@ -7,15 +7,12 @@
 
 namespace wy_nfc_mapping {
 
-// Parses address-map JSON texts into memory areas and finds areas by name.
+// Parses address-map JSON texts into memory areas.
 class AddressMap {
 public:
     // Appends the text's areas to `areas`. Returns 0 on success and 1 when the text is not
     // a valid map; areas appended before the faulty one stay.
     static int load(std::vector<DataObj>& areas, const std::string& json);
-
-    // The first area of that name in load order, or null. Names are compared byte for byte.
-    static const DataObj* getAddressMapByName(const std::vector<DataObj>& areas, const std::string& name);
 };
 
 } // namespace wy_nfc_mapping

@@ -2,7 +2,9 @@
 
 #include "records.h"
 
+#include <cstddef>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace wy_nfc_mapping {
@@ -15,7 +17,8 @@ public:
     // Appends the map's areas; returns AddressMap::load's result.
     int loadAddressMap(const std::string& json);
 
-    // The first area of that name, or null. Valid until the next load.
+    // The first area of that name in load order, or null. Names are compared byte for byte.
+    // Valid until the next load.
     const DataObj* getAddressMapObjByName(const std::string& name) const;
 
     // Block holding the byte address (truncated toward zero: 0x0B is block 2).
@@ -28,6 +31,9 @@ public:
 
 private:
     std::vector<DataObj> mAreas;
+    // Each name's first area in mAreas. Reads and writes look areas up by name: a scan of the
+    // list made every pass over a map's areas grow with the square of their number.
+    std::unordered_map<std::string, std::size_t> mFirstAreaByName;
 };
 
 } // namespace wy_nfc_mapping

@@ -1,6 +1,7 @@
 #include "library_fixture.h"
 
 #include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
 
 namespace wy_nfc_mapping::testing {
 namespace {
@@ -135,6 +136,36 @@ TEST_F(AddressMapTest, InvalidAreaKeepsTheAreasBeforeIt) {
                          {"name": "bad", "byteCount": 4, "startAddress": "zz"}]})",
          1);
     EXPECT_TRUE(api().getNFCProductPropertiesJsonByName("good").has_value());
+}
+
+// Areas are found by name through an index: every area of a map loaded in several parts must be
+// found at its own place, the first of a name winning within a load as across loads.
+TEST_F(AddressMapTest, EveryAreaIsFoundByNameAcrossLoads) {
+    const auto area = [](const std::string& name, int start, int byteCount) {
+        return nlohmann::json{
+            {"name", name}, {"byteCount", byteCount}, {"startAddress", std::to_string(start)}};
+    };
+    nlohmann::json first = nlohmann::json::array();
+    // "area7" again, and one name twice within this load.
+    nlohmann::json second = {area("area7", 0, 8), area("twice", 1, 4), area("twice", 2, 8)};
+    for (int index = 0; index < 300; ++index) {
+        (index < 150 ? first : second).push_back(area("area" + std::to_string(index), index, 4));
+    }
+    NfcData data;
+    printedBy([&] {
+        ASSERT_EQ(data.loadAddressMap(nlohmann::json{{"mapping", first}}.dump()), 0);
+        ASSERT_EQ(data.loadAddressMap(nlohmann::json{{"mapping", second}}.dump()), 0);
+    });
+    for (int index = 0; index < 300; ++index) {
+        const DataObj* found = data.getAddressMapObjByName("area" + std::to_string(index));
+        ASSERT_NE(found, nullptr) << index;
+        // Start addresses are read as hexadecimal.
+        EXPECT_EQ(found->startAddress, std::stoi(std::to_string(index), nullptr, 16)) << index;
+        EXPECT_EQ(found->byteCount, 4) << index;
+    }
+    ASSERT_NE(data.getAddressMapObjByName("twice"), nullptr);
+    EXPECT_EQ(data.getAddressMapObjByName("twice")->startAddress, 1);
+    EXPECT_EQ(data.getAddressMapObjByName("area300"), nullptr);
 }
 
 TEST(BlockGeometryTest, NormalisesAddressesAndCounts) {
