@@ -1,11 +1,12 @@
 // How the library's costs grow with the address map: the shipped map, and maps with 10 and 100
 // times its areas (copies of its own areas, map_generator.h). For each size: loading the map;
 // decoding every area from bytes (the full-feature sample's); merging a value for every item
-// into every area, a whole area at a time; and decoding one area (the last one the read job
-// takes), which should not depend on the map's size at all. Each is timed as Google Benchmark
-// does (median of 3 repetitions, with its O(N) fit), with the heap it allocates per pass and its
-// peak heap; the Markdown table adds the cost per area, a least-squares slope and the growth
-// exponent between sizes (1: linear, 2: quadratic).
+// into every area, a whole area at a time; decoding one area (the last one the read job takes),
+// which should not depend on the map's size at all; and the library's lookup of that area by
+// name alone. Google Benchmark times each (median of 3 repetitions, with its O(N) fit); each
+// counts the heap it allocates per pass and its peak heap. The Markdown table gives the CPU
+// time, the cost per area, the growth exponent between sizes (1: linear, 2: quadratic) and a
+// least-squares slope.
 //
 //   wynfc_growth_bench [GOOGLE BENCHMARK OPTIONS]
 //
@@ -26,7 +27,6 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
