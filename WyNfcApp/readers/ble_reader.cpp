@@ -1,6 +1,7 @@
 #include "readers/ble_reader.h"
 
 #include "platform/console_log.h"
+#include "readers/prop_data_info.h"
 #include "readers/shared_api.h"
 
 #include <algorithm>
@@ -220,6 +221,7 @@ ReaderResponseFrame BleReader::writeBlock(int block, const Bytes& bytes) {
     if (block < 0 || block > 255 || bytes.size() != kBlockSize) {
         return {};
     }
+    dropReadAhead();
     std::vector<int> command{0xB0, 0x24, 0x00, block, 1, static_cast<int>(kBlockSize)};
     // The reader takes each block last byte first.
     command.insert(command.end(), bytes.rbegin(), bytes.rend());
@@ -239,6 +241,7 @@ ResultObj BleReader::readByName(const std::string& name) {
 }
 
 ResultObj BleReader::inventory() {
+    dropReadAhead(); // the tag in the field may be another one now
     const auto frame = framed(std::vector<int>{0xB0, 0x01, 0x00});
     if (!frame) {
         return ResultObj::failure(std::string(), Bytes{});
@@ -255,6 +258,13 @@ ResultObj BleReader::inventory() {
 }
 
 ResultObj BleReader::readArea(const std::string& name) {
+    bool failed = false;
+    if (const auto ahead = readAreaAhead(name, failed)) {
+        return decodedArea(name, *ahead);
+    }
+    if (failed) {
+        return ResultObj::failure("read failed", Bytes{});
+    }
     const auto frame =
         framed(sharedApi().getNFCReadMemoryDataByNameCmd(name, numbersFromBytes(tagId()), true));
     if (!frame) {
@@ -270,12 +280,74 @@ ResultObj BleReader::readArea(const std::string& name) {
     if (area.empty()) {
         return ResultObj::failure("read failed", Bytes{});
     }
+    return decodedArea(name, area);
+}
+
+ResultObj BleReader::decodedArea(const std::string& name, const Bytes& area) {
     return ResultObj::ok(area, sharedApi().getJsonValuesFromDataByName(name, numbersFromBytes(area)));
+}
+
+// ---- reading planned areas together ----
+
+void BleReader::setCoalescing(bool on) {
+    std::lock_guard lock(mStateLock);
+    mCoalescing = on;
+    if (!on) {
+        mReadAhead.clear();
+    }
+}
+
+void BleReader::planReads(const std::vector<std::string>& areas) {
+    std::vector<ReadAhead::AreaBlocks> planned;
+    for (const std::string& name : areas) {
+        if (const auto info = propDataInfo(name)) {
+            planned.push_back({name, info->firstBlock(), static_cast<int>(info->normBlockCount)});
+        }
+    }
+    std::lock_guard lock(mStateLock);
+    if (!mCoalescing || planned.empty()) {
+        mReadAhead.clear();
+        return;
+    }
+    mReadAhead.plan(std::move(planned));
+}
+
+void BleReader::dropReadAhead() {
+    std::lock_guard lock(mStateLock);
+    mReadAhead.clear();
+}
+
+std::optional<Bytes> BleReader::readAreaAhead(const std::string& name, bool& failed) {
+    std::optional<ReadAhead::Span> span;
+    {
+        std::lock_guard lock(mStateLock);
+        if (!mCoalescing || !mReadAhead.planned(name)) {
+            return std::nullopt;
+        }
+        if (auto bytes = mReadAhead.fetched(name)) {
+            log("Read " + name + " from the blocks read ahead");
+            return bytes;
+        }
+        span = mReadAhead.spanFor(name, kMostBlocksPerRead);
+    }
+    const ReaderResponseFrame response = readBlocks(span->first, span->count);
+    const Bytes bytes = response.data.empty() ? Bytes{} : extractBlockData(response.data);
+    if (bytes.size() != static_cast<std::size_t>(span->count) * kBlockSize) {
+        // An error answer may concern a neighbour's block only: the area alone may still read.
+        failed = response.startByte != 0x02 || response.isOk();
+        log("Reading blocks " + std::to_string(span->first) + " to " +
+            std::to_string(span->first + span->count - 1) + " together failed");
+        return std::nullopt;
+    }
+    std::lock_guard lock(mStateLock);
+    mReadAhead.keep(span->first, bytes);
+    return mReadAhead.fetched(name);
 }
 
 // ---- writes ----
 
 ResultObj BleReader::writeByName(const std::string& name, const std::string& json) {
+    dropReadAhead(); // the old bytes are read afresh, and the tag's change ahead
     const ResultObj old = readByName(name);
     if (!old.isOk()) {
         return ResultObj::failure("Reading old bytes was empty");

@@ -7,6 +7,7 @@
 #include "readers/ble_response_frame.h"
 #include "readers/bluetooth_delegates.h"
 #include "readers/bluetooth_manager.h"
+#include "readers/read_ahead.h"
 #include "readers/reader_contract.h"
 #include "readers/response_countdown.h"
 
@@ -53,6 +54,16 @@ public:
     // OK carries the data "null"; a failure stops at the failing block.
     ResultObj writeByName(const std::string& name, const std::string& json) override;
 
+    // The reader reads up to this many blocks in one command.
+    static constexpr int kMostBlocksPerRead = 32;
+    // With coalescing on (off by default), a planned area is read together with the planned
+    // areas bordering it, up to kMostBlocksPerRead blocks in one command, and each of them is
+    // then handed its bytes without a command of its own. An area outside the plan, and any
+    // area after the combined command met an error answer, is read alone as usual. A write,
+    // an inventory or the plan's end drops the blocks fetched ahead.
+    void setCoalescing(bool on);
+    void planReads(const std::vector<std::string>& areas) override;
+
     // BleDataCallbackDegelate, on the main queue.
     void onDataReceived(const Bytes& bytes) override;
     void onPeripheralDiscovered(const std::shared_ptr<Peripheral>& peripheral) override;
@@ -86,6 +97,13 @@ public:
 private:
     ResultObj inventory();
     ResultObj readArea(const std::string& name);
+    // The planned area's bytes, from blocks fetched ahead or fetched now with its neighbours;
+    // nothing when coalescing is off, the area is not planned or the combined read failed
+    // with an error answer (the area is then read alone). A combined read that got no usable
+    // answer at all fails the area, as its own read would have: `failed` is set.
+    std::optional<Bytes> readAreaAhead(const std::string& name, bool& failed);
+    ResultObj decodedArea(const std::string& name, const Bytes& area);
+    void dropReadAhead();
     // One command and its answer, under mCommandLock. With onlyIfSent, a command the link
     // could not carry is not waited for.
     ReaderResponseFrame exchange(const Bytes& frame, bool onlyIfSent);
@@ -109,6 +127,8 @@ private:
 
     mutable std::mutex mStateLock;
     Bytes mTagID;
+    bool mCoalescing = false;
+    ReadAhead mReadAhead;
     std::weak_ptr<BleScanDelegate> scanDelegate;
 
     // Last: destroyed first, so that no callback reaches a half-destroyed reader.

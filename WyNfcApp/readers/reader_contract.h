@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace wynfc {
 
@@ -65,6 +66,11 @@ public:
 
     // Merges the JSON values into the area's bytes as read, and writes them back.
     virtual ResultObj writeByName(const std::string& name, const std::string& json) = 0;
+
+    // The areas a job is about to read, in any order, so that a reader able to fetch several
+    // areas in one command may do so; an empty list ends the plan. What the reads return is
+    // the same either way. Readers that read area by area ignore it.
+    virtual void planReads(const std::vector<std::string>& areas) { (void)areas; }
 };
 
 } // namespace wynfc

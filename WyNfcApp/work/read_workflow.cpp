@@ -6,6 +6,8 @@
 #include "work/work_page.h"
 
 #include <array>
+#include <string>
+#include <vector>
 
 namespace wynfc {
 namespace {
@@ -49,6 +51,34 @@ constexpr const char* kPropertiesArea = "nfc_data_addr_led_product_properties";
 constexpr const char* kCapabilitiesArea = "nfc_data_addr_dc_capabilities_options";
 constexpr const char* kGtinArea = "nfc_data_addr_driver_gtin";
 
+// The areas the steps will read for these capabilities.
+std::vector<std::string> stepAreas(const CapabilityFlags& flags) {
+    std::vector<std::string> areas;
+    for (const ReadStep& step : kReadSteps) {
+        if (flags.isSet(step.flag)) {
+            areas.emplace_back(step.area);
+            if (step.secondArea != nullptr && flags.isSet(Flag::warm_and_cold_white)) {
+                areas.emplace_back(step.secondArea);
+            }
+        }
+    }
+    return areas;
+}
+
+// Tells the reader which areas come next, and that none do once the job is over.
+class ReadPlan {
+public:
+    explicit ReadPlan(IReader& reader) : mReader(reader) {}
+    ReadPlan(const ReadPlan&) = delete;
+    ReadPlan& operator=(const ReadPlan&) = delete;
+    ~ReadPlan() { mReader.planReads({}); }
+
+    void next(const std::vector<std::string>& areas) { mReader.planReads(areas); }
+
+private:
+    IReader& mReader;
+};
+
 } // namespace
 
 std::optional<std::string> areaForUpdateKey(std::string_view key) {
@@ -81,6 +111,8 @@ void WorkPage::runReadWorkflow() {
     }
     state.modify([](WorkPageState& s) { s.mDisableCancel = true; });
 
+    ReadPlan plan(*reader);
+    plan.next({NfcDataHandler::kIdentificationArea, kPropertiesArea, kCapabilitiesArea, kGtinArea});
     const ResultObj identification = mDataHandler->checkProductSupported();
     bool readOk = false;
     // Neither a verdict nor a text is no identification either.
@@ -110,6 +142,7 @@ void WorkPage::runReadWorkflow() {
                 for (const JsonDataItem& item : *items) {
                     flags.parseCapability(item);
                 }
+                plan.next(stepAreas(flags));
             }
 
             int step = 0;

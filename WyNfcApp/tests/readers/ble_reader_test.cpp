@@ -171,6 +171,52 @@ TEST_F(BleReaderTest, CommandsTheLibraryCannotBuildAreNeverSent) {
     EXPECT_EQ(bench.feig->requests().size(), 3u); // inventory, read, block 0
 }
 
+TEST_F(BleReaderTest, CoalescedReadsFetchPlannedNeighboursInOneCommandAndGiveTheSameResults) {
+    const std::string ztv = "nfc_data_addr_dc_ztv"; // blocks 25-26, between aoc and ww_cw
+    const std::vector<std::string> areas = {kOutputCurrent, ztv, kWarmCold, kDaliSetting};
+    std::vector<ResultObj> plain;
+    for (const std::string& area : areas) {
+        plain.push_back(bench.reader->readByName(area));
+    }
+
+    bench.reader->setCoalescing(true);
+    bench.reader->planReads(areas);
+    std::size_t sent = bench.feig->requests().size();
+    for (std::size_t i = 0; i < areas.size(); ++i) {
+        SCOPED_TRACE(areas[i]);
+        const ResultObj coalesced = bench.reader->readByName(areas[i]);
+        EXPECT_EQ(coalesced.error, plain[i].error);
+        EXPECT_EQ(coalesced.rawData, plain[i].rawData);
+        EXPECT_EQ(coalesced.data, plain[i].data);
+    }
+    // Blocks 24 to 29 in one command; the dali setting (55-57) borders none of them.
+    ASSERT_EQ(bench.feig->requests().size(), sent + 2);
+    EXPECT_EQ(feig::checkRequestFrame(bench.feig->requests()[sent]).hostCommand,
+              (Bytes{0xB0, 0x23, 0x00, 24, 6}));
+    EXPECT_EQ(lastCommand(), (Bytes{0xB0, 0x23, 0x00, 55, 3}));
+
+    // A write drops what was fetched ahead: the next read asks the tag again, and sees the write.
+    EXPECT_EQ(bench.reader->writeByName(kOutputCurrent, kOutputCurrent1).data, "null");
+    sent = bench.feig->requests().size();
+    EXPECT_EQ(bench.reader->readByName(kOutputCurrent).rawData, tag->blockBytes(24, 1));
+    EXPECT_EQ(bench.feig->requests().size(), sent + 1);
+
+    // An error answer to the combined read may be a neighbour's fault: the area is read alone.
+    bench.reader->planReads(areas);
+    tag->injectFault(TagOperationKind::Read, TagAnswer::Failed, std::nullopt, 1);
+    sent = bench.feig->requests().size();
+    EXPECT_EQ(bench.reader->readByName(ztv).rawData, tag->blockBytes(25, 2));
+    ASSERT_EQ(bench.feig->requests().size(), sent + 2);
+    EXPECT_EQ(lastCommand(), (Bytes{0xB0, 0x23, 0x00, 25, 2}));
+
+    // Without a plan each area is its own command again.
+    bench.reader->planReads({});
+    sent = bench.feig->requests().size();
+    bench.reader->readByName(kOutputCurrent);
+    bench.reader->readByName(ztv);
+    EXPECT_EQ(bench.feig->requests().size(), sent + 2);
+}
+
 TEST(BleReader, AnUnansweredCommandTimesOutAfterTheCountdownAndTheMainQueueIsRefused) {
     loadShippedAddressMap();
     ReaderBench bench(tickTiming(5));
