@@ -14,10 +14,11 @@ const std::map<std::string, Command> kCommands = {
 
 // Which options each command takes (besides the common --map, --products, --help).
 const std::map<Command, std::set<std::string>> kAllowed = {
-    {Command::Read, {"--reader", "--device", "--pcsc-reader", "--tag", "--json", "--link-model"}},
+    {Command::Read,
+     {"--reader", "--device", "--pcsc-reader", "--tag", "--json", "--link-model", "--coalesce"}},
     {Command::Write,
      {"--reader", "--device", "--pcsc-reader", "--tag", "--save", "--values", "--set", "--no-verify",
-      "--json", "--link-model"}},
+      "--json", "--link-model", "--coalesce"}},
     {Command::Dump, {"--reader", "--device", "--pcsc-reader", "--tag", "--out"}},
     {Command::Restore, {"--reader", "--device", "--pcsc-reader", "--tag", "--save", "--image", "--any-uid"}},
     {Command::Decode, {"--area", "--hex", "--tag", "--json"}},
@@ -40,11 +41,11 @@ a Bluetooth NFC reader (a FEIG "Smart HF-BLE") or on the built-in simulated driv
 
 Commands:
   read    [--reader sim-nfc|sim-ble|ble|nfc] [--device NAME|ADDRESS] [--pcsc-reader NAME]
-          [--tag FILE] [--json] [--link-model ble|nfc|none]
+          [--tag FILE] [--json] [--link-model ble|nfc|none] [--coalesce]
           Read a driver: identification, product description and every memory area it announces.
   write   [--reader ...] [--device ...] [--pcsc-reader ...] [--tag FILE] [--save FILE]
           (--values FILE | --set AREA.ITEM[.BIT]=VALUE ...) [--no-verify] [--json]
-          [--link-model ble|nfc|none]
+          [--link-model ble|nfc|none] [--coalesce]
           Read the driver, write the values, then read it again and check them (unless --no-verify).
           VALUE: a decimal or 0x-hexadecimal number; a decimal number for "bigint" items; comma-
           separated hexadecimal bytes for "array" items; 0 or 1 for a bit.
@@ -79,6 +80,9 @@ Options:
                             with the tag, nfc (with sim-nfc) the tag's radio link; after each
                             job a line gives its round trips, the modelled link time and the
                             time the job took (default none: answers at once)
+  --coalesce                with a Bluetooth reader (ble, sim-ble): read neighbouring memory
+                            areas together, up to 32 blocks in one command, for fewer round
+                            trips; what is read is the same (default: one command per area)
   --map FILE                address map (default: the shipped one)
   --products FILE           product table (default: the shipped one)
   --help                    this text
@@ -166,6 +170,8 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.mapFile = value;
         } else if (option == "--products") {
             options.productsFile = value;
+        } else if (option == "--coalesce") {
+            options.coalesce = true;
         } else if (option == "--link-model") {
             const auto kind = linkModelFromName(value);
             if (!kind) {
@@ -191,6 +197,9 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     }
     if (options.linkModel == LinkModelKind::Nfc && options.reader != ReaderChoice::SimNfc) {
         throw UsageError("--link-model nfc models the simulated NFC reader: it goes with --reader sim-nfc");
+    }
+    if (options.coalesce && !isBluetooth(options.reader)) {
+        throw UsageError("--coalesce is for a Bluetooth reader: it goes with --reader sim-ble or ble");
     }
     if (options.command == Command::Write && options.valuesFile.has_value() == !options.sets.empty()) {
         throw UsageError("write needs either --values FILE or one or more --set AREA.ITEM[.BIT]=VALUE");

@@ -45,6 +45,7 @@ struct Options {
     std::optional<std::string> mapFile;
     std::optional<std::string> productsFile;
     LinkModelKind linkModel = LinkModelKind::None; // the simulated readers' links
+    bool coalesce = false;                         // Bluetooth reads of neighbouring areas together
 };
 
 // Throws UsageError.

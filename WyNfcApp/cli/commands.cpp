@@ -12,6 +12,7 @@
 #include "platform/sim/folder_bundle.h"
 #include "platform/sim/simulated_tag_reader.h"
 #include "platform/sim/tag_image.h"
+#include "readers/ble_reader.h"
 #include "readers/ble_reader_blocks.h"
 #include "readers/shared_api.h"
 
@@ -51,7 +52,20 @@ std::string readFile(const std::string& path, const char* what) {
     return text.str();
 }
 
-// The product's durations; WYNFC_TIME_SCALE (e.g. 0.01) shortens them all, for tests.
+// WYNFC_TIME_SCALE (e.g. 0.01), for tests: what the product's durations are multiplied by.
+double timeScale() {
+    const char* scale = std::getenv("WYNFC_TIME_SCALE");
+    if (scale == nullptr) {
+        return 1.0;
+    }
+    const double factor = std::strtod(scale, nullptr);
+    if (!(factor > 0.0 && factor <= 1.0)) {
+        throw UsageError("WYNFC_TIME_SCALE must be a number above 0 and at most 1");
+    }
+    return factor;
+}
+
+// The product's durations; WYNFC_TIME_SCALE shortens them all, for tests.
 Timing timing() {
     Timing product;
     // The delayed endings keep the application's popups on screen for a moment; the command
@@ -61,13 +75,9 @@ Timing timing() {
     if (keep == nullptr || std::string(keep) != "1") {
         product.delayedEnding = Millis{0};
     }
-    const char* scale = std::getenv("WYNFC_TIME_SCALE");
-    if (scale == nullptr) {
+    const double factor = timeScale();
+    if (factor == 1.0) {
         return product;
-    }
-    const double factor = std::strtod(scale, nullptr);
-    if (!(factor > 0.0 && factor <= 1.0)) {
-        throw UsageError("WYNFC_TIME_SCALE must be a number above 0 and at most 1");
     }
     const auto scaled = [&](Millis duration) {
         if (duration.count() == 0) {
@@ -183,6 +193,9 @@ Session openSession(const Options& options, std::ostream& out) {
                                               options.device, options.pcscReader);
     LinkModel linkModel;
     linkModel.kind = options.linkModel;
+    // The Bluetooth link's connection events set most of its time: tests shorten them too.
+    linkModel.ble.connectionInterval =
+        std::chrono::duration_cast<Micros>(linkModel.ble.connectionInterval * timeScale());
     session.host->setLinkModel(linkModel);
     if (options.json) {
         session.host->setEventSink([&out](const PageEvent& event) {
@@ -191,6 +204,11 @@ Session openSession(const Options& options, std::ostream& out) {
     }
     showProgress(*session.host);
     session.host->open();
+    if (options.coalesce) {
+        if (const auto reader = session.host->bleReader()) {
+            reader->setCoalescing(true);
+        }
+    }
     return session;
 }
 

@@ -233,6 +233,45 @@ TEST(LinkModelTest, AModelledLinkSlowsTheJobAndChangesNothingElse) {
     }
 }
 
+// Reading neighbouring areas together changes the round trips, nothing a user sees: the same
+// events and payloads, the same outcome, the same driver afterwards.
+TEST(LinkModelTest, CoalescedBluetoothJobsGiveTheSameEventsInFewerRoundTrips) {
+    const auto withoutLinkLines = [](std::vector<json> lines) {
+        std::erase_if(lines, [](const json& line) { return line.contains("link"); });
+        return lines;
+    };
+    const auto roundTrips = [](const std::vector<json>& lines) {
+        long total = 0;
+        for (const json& line : lines) {
+            if (line.contains("link")) {
+                total += line["link"]["roundTrips"].get<long>();
+            }
+        }
+        return total;
+    };
+    for (const std::string sample : {"full_feature", "basic"}) {
+        for (const std::string& job :
+             {std::string("read"), std::string("write --set nfc_data_addr_dc_dali_setting.max_level=230")}) {
+            SCOPED_TRACE(sample + ": " + job);
+            std::vector<json> lines[2];
+            std::string tags[2];
+            for (const int coalesce : {0, 1}) {
+                const auto tag = scratch("coalesced_" + sample + std::to_string(coalesce) + ".json");
+                const bool writes = job != "read";
+                const ProcessResult run = wynfc(
+                    job + " --json --reader sim-ble --link-model ble --tag " + kSamples + sample + ".json" +
+                    (writes ? " --save '" + tag.string() + "'" : "") + (coalesce == 1 ? " --coalesce" : ""));
+                ASSERT_EQ(run.status, 0) << run.out << run.err;
+                lines[coalesce] = run.jsonLines();
+                tags[coalesce] = writes ? readAll(tag) : "";
+            }
+            EXPECT_EQ(withoutLinkLines(lines[1]), withoutLinkLines(lines[0]));
+            EXPECT_EQ(tags[1], tags[0]);
+            EXPECT_LT(roundTrips(lines[1]), roundTrips(lines[0]));
+        }
+    }
+}
+
 TEST(CommandLineTest, BadInputIsRefusedWithOneClearLine) {
     const std::pair<std::string, std::string> cases[] = {
         {"write --set nfc_data_addr_dc_dali_setting.max_level", "expected AREA.ITEM[.BIT]=VALUE"},
@@ -261,6 +300,7 @@ TEST(CommandLineTest, BadInputIsRefusedWithOneClearLine) {
         {"write", "either --values FILE or"},
         {"read --link-model radio", "unknown link model \"radio\""},
         {"read --link-model nfc", "goes with --reader sim-nfc"},
+        {"read --reader sim-nfc --coalesce", "--coalesce is for a Bluetooth reader"},
         {"read --reader sim-nfc --link-model ble", "goes with --reader sim-ble"},
     };
     for (const auto& [arguments, message] : cases) {
