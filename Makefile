@@ -72,6 +72,7 @@ bench: bootstrap
 	@build/default/bench/wynfc_job_bench build/default/WyNfcApp/wynfc
 	@build/default/bench/wynfc_growth_bench
 	@build/default/bench/wynfc_growth_job_bench build/default/WyNfcApp/wynfc
+	@ctest --preset default -R '^StartUpTime\.' -V 2>&1 | grep 'Start-up:'
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
