@@ -23,7 +23,8 @@ double toMs(const timeval& time) {
 
 } // namespace
 
-ChildRun runChild(const std::vector<std::string>& arguments) {
+ChildRun runChild(const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& extraEnvironment) {
     int pipeEnds[2];
     if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
         throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
@@ -37,11 +38,19 @@ ChildRun runChild(const std::vector<std::string>& arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
+    std::vector<char*> environment;
+    for (const std::string& entry : extraEnvironment) {
+        environment.push_back(const_cast<char*>(entry.c_str()));
+    }
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        environment.push_back(*entry);
+    }
+    environment.push_back(nullptr);
 
     ChildRun run;
     const auto start = std::chrono::steady_clock::now();
     pid_t child = 0;
-    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environment.data());
     posix_spawn_file_actions_destroy(&actions);
     close(pipeEnds[1]);
     if (spawned != 0) {

@@ -15,8 +15,10 @@ struct ChildRun {
     long peakRssKiB = 0;
 };
 
-// Runs arguments[0] (a path) with the rest as its arguments, standard error to /dev/null.
-// Throws std::runtime_error when it cannot be started.
-ChildRun runChild(const std::vector<std::string>& arguments);
+// Runs arguments[0] (a path) with the rest as its arguments, standard error to /dev/null, in
+// this process's environment with the extra entries ("NAME=value") before it. Throws
+// std::runtime_error when it cannot be started.
+ChildRun runChild(const std::vector<std::string>& arguments,
+                  const std::vector<std::string>& extraEnvironment = {});
 
 } // namespace wynfc::bench

@@ -9,26 +9,19 @@
 // Each case runs RUNS times (default 3); the table shows the median run by job time. Prints a
 // Markdown table.
 
+#include "child_process.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <iostream>
-#include <spawn.h>
-#include <stdexcept>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -47,76 +40,7 @@ std::vector<std::string> changesFor(const std::string& sample) {
     return sample == "basic" ? std::vector<std::string>{kWriteChanges.front()} : kWriteChanges;
 }
 
-struct ProcessRun {
-    int status = -1;
-    std::string out;
-    double wallMs = 0;
-    double cpuMs = 0;
-    long peakRssKiB = 0;
-};
-
-double toMs(const timeval& time) {
-    return static_cast<double>(time.tv_sec) * 1000.0 + static_cast<double>(time.tv_usec) / 1000.0;
-}
-
-// Runs the program with its output on a pipe, with the extra environment entries ("NAME=value")
-// besides this process's own; the child's own CPU time and peak memory from wait4.
-ProcessRun runProcess(const std::vector<std::string>& arguments,
-                      const std::vector<std::string>& extraEnvironment = {}) {
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) {
-        throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    std::vector<char*> environment;
-    for (const std::string& entry : extraEnvironment) {
-        environment.push_back(const_cast<char*>(entry.c_str()));
-    }
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        environment.push_back(*entry);
-    }
-    environment.push_back(nullptr);
-
-    ProcessRun run;
-    const auto start = Clock::now();
-    pid_t child = 0;
-    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environment.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeEnds[1]);
-    if (spawned != 0) {
-        close(pipeEnds[0]);
-        throw std::runtime_error("cannot start " + arguments[0] + ": " + std::strerror(spawned));
-    }
-    char buffer[4096];
-    for (ssize_t got = 0; (got = read(pipeEnds[0], buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            break;
-        }
-        run.out.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(pipeEnds[0]);
-    int status = 0;
-    rusage usage{};
-    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    run.wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.cpuMs = toMs(usage.ru_utime) + toMs(usage.ru_stime);
-    run.peakRssKiB = usage.ru_maxrss;
-    return run;
-}
+using ProcessRun = wynfc::bench::ChildRun;
 
 struct JobFigures {
     std::string job;
@@ -149,7 +73,7 @@ ProcessRun medianRun(const std::vector<std::string>& arguments, int runs,
                      const std::vector<std::string>& extraEnvironment = {}) {
     std::vector<ProcessRun> done;
     for (int run = 0; run < runs; ++run) {
-        done.push_back(runProcess(arguments, extraEnvironment));
+        done.push_back(wynfc::bench::runChild(arguments, extraEnvironment));
     }
     std::sort(done.begin(), done.end(),
               [](const ProcessRun& a, const ProcessRun& b) { return a.wallMs < b.wallMs; });
@@ -247,7 +171,7 @@ int main(int argc, char** argv) {
         // line does not. Measured apart, not counted in a job's time.
         const double delayedEndingsMs =
             c.reader == "sim-ble"
-                ? runProcess(arguments, {"WYNFC_KEEP_DELAYED_ENDINGS=1"}).wallMs - median.wallMs
+                ? wynfc::bench::runChild(arguments, {"WYNFC_KEEP_DELAYED_ENDINGS=1"}).wallMs - median.wallMs
                 : 0.0;
         const std::vector<JobFigures> jobs = linkLines(median.out);
         if (median.status != 0 || jobs.empty()) {
