@@ -9,6 +9,7 @@
 #include "cli/tag_blocks.h"
 #include "cli/write_request.h"
 #include "data/product_feature.h"
+#include "platform/linux/application_bundle.h"
 #include "platform/sim/folder_bundle.h"
 #include "platform/sim/simulated_tag_reader.h"
 #include "platform/sim/tag_image.h"
@@ -27,9 +28,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#ifndef WYNFC_RESOURCES_DIR
-#error "WYNFC_RESOURCES_DIR must name the shipped resources"
-#endif
 #ifndef WYNFC_VERSION
 #error "WYNFC_VERSION must give the application's version"
 #endif
@@ -37,9 +35,10 @@
 namespace wynfc::cli {
 namespace {
 
+// The shipped resources: the folder $WYNFC_RESOURCES names, else ../share/wynfc beside this
+// program (an installed or unpacked tree), else the source tree's, as for the application.
 std::string resourcesDir() {
-    const char* overridden = std::getenv("WYNFC_RESOURCES");
-    return overridden != nullptr ? overridden : WYNFC_RESOURCES_DIR;
+    return ApplicationBundle::chooseFolder(ApplicationBundle::placesOfThisBuild("WYNFC_RESOURCES")).string();
 }
 
 std::string readFile(const std::string& path, const char* what) {

@@ -10,18 +10,19 @@
 namespace wynfc {
 
 // The application's resources on Linux, from an installed or a built tree, and the
-// version the build states.
+// version the build states. wynfc finds its resources the same way.
 class ApplicationBundle final : public Bundle {
 public:
     // Where resources may be, in the order they are tried.
     struct Places {
-        std::optional<std::filesystem::path> dataDir; // WYNFC_DATA_DIR, taken as it is
-        std::filesystem::path installed;              // <prefix>/share/wynfc, when it holds index.html
-        std::filesystem::path sourceTree;             // WyNfcApp/resources of the source tree
+        std::optional<std::filesystem::path> dataDir; // named by the environment, taken as it is
+        std::filesystem::path installed;  // ../share/wynfc beside the program, when it holds index.html
+        std::filesystem::path sourceTree; // WyNfcApp/resources of the source tree
     };
 
-    // The places of this build, with WYNFC_DATA_DIR as the environment has it now.
-    static Places placesOfThisBuild();
+    // The places of this build, with `overrideVariable` as the environment has it now (unset
+    // or empty: none).
+    static Places placesOfThisBuild(const char* overrideVariable = "WYNFC_DATA_DIR");
     static std::filesystem::path chooseFolder(const Places& places);
 
     ApplicationBundle();

@@ -1,9 +1,11 @@
 #include "linux_test_support.h"
 #include "platform/linux/application_bundle.h"
+#include "platform/linux/installed_data_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <unistd.h>
 
 namespace wynfc {
 namespace {
@@ -26,6 +28,24 @@ TEST(ApplicationBundle, ChoosesTheDataDirThenAnInstalledTreeWithThePageThenTheSo
 
     places.dataDir = dir / "elsewhere";
     EXPECT_EQ(ApplicationBundle::chooseFolder(places), dir / "elsewhere");
+}
+
+TEST(ApplicationBundle, LooksForAnInstalledTreeBesideTheProgramOnly) {
+    EXPECT_EQ(installedDataDirBeside("/opt/wynfc/bin/wynfc"), "/opt/wynfc/share/wynfc");
+    // This test program lies in the build folder, which has no share/wynfc of its own.
+    const auto installed = installedDataDirOfThisProgram();
+    ASSERT_TRUE(installed);
+    EXPECT_EQ(*installed, std::filesystem::path(WYNFC_BINARY_DIR) / "share" / "wynfc");
+
+    // A program whose place is unknown has no installed tree: not one in the current folder.
+    test::TempDir dir;
+    writeFile(dir / "index.html", "<html></html>");
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const ApplicationBundle::Places places{std::nullopt, {}, dir / "source-resources"};
+    const auto chosen = ApplicationBundle::chooseFolder(places);
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(chosen, places.sourceTree);
 }
 
 TEST(ApplicationBundle, FollowsWynfcDataDirAndStatesTheBuildVersion) {
