@@ -25,6 +25,7 @@ const std::map<Command, std::set<std::string>> kAllowed = {
     {Command::Areas, {"--json"}},
     {Command::Version, {}},
     {Command::Help, {}},
+    {Command::ProgramVersion, {}},
 };
 
 const std::set<std::string> kTakesValue = {"--reader",   "--device", "--pcsc-reader", "--tag",       "--save",
@@ -86,6 +87,7 @@ Options:
   --map FILE                address map (default: the shipped one)
   --products FILE           product table (default: the shipped one)
   --help                    this text
+  --version                 the program's version (after a command too, like --help)
 
 Exit status: 0 when the job completed, 1 when it failed, the product is not supported, the
 reader could not be reached or no tag was presented to it, 2 for usage errors and unreadable or
@@ -103,6 +105,10 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         if (arguments[0] == "--help" || arguments[0] == "-h") {
             return options;
         }
+        if (arguments[0] == "--version") {
+            options.command = Command::ProgramVersion;
+            return options;
+        }
         throw UsageError("unknown command \"" + arguments[0] + "\"");
     }
     options.command = command->second;
@@ -115,6 +121,11 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             Options help;
             help.command = Command::Help;
             return help;
+        }
+        if (option == "--version") {
+            Options version;
+            version.command = Command::ProgramVersion;
+            return version;
         }
         const bool common = option == "--map" || option == "--products";
         if (!common && kAllowed.at(options.command).count(option) == 0) {

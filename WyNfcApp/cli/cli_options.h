@@ -15,7 +15,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class Command { Read, Write, Dump, Restore, Decode, Areas, Version, Help };
+// Version is the page's version text; ProgramVersion (--version) the program's own.
+enum class Command { Read, Write, Dump, Restore, Decode, Areas, Version, Help, ProgramVersion };
 enum class ReaderChoice { SimNfc, SimBle, Ble, Nfc };
 
 inline bool isReal(ReaderChoice reader) {

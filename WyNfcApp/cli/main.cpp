@@ -10,6 +10,10 @@
 #include <streambuf>
 #include <unistd.h>
 
+#ifndef WYNFC_VERSION
+#error "WYNFC_VERSION must give the program's version"
+#endif
+
 namespace {
 
 // An output stream on a file descriptor: the command's results keep the real standard
@@ -69,6 +73,9 @@ int run(const std::vector<std::string>& arguments, std::ostream& out) {
         return runVersion(options, out);
     case Command::Help:
         out << usageText();
+        return 0;
+    case Command::ProgramVersion:
+        out << "wynfc " << WYNFC_VERSION << '\n';
         return 0;
     }
     return 2;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -321,6 +322,15 @@ TEST(CommandLineTest, AreasVersionAndDecode) {
     const ProcessResult version = wynfc("version");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "CORE_1.1.0-1.0.0\n");
+
+    // The program's own version, which the page's text ends with; asked anywhere, like --help.
+    for (const std::string arguments : {"--version", "read --version", "write --set x=1 --version"}) {
+        const ProcessResult own = wynfc(arguments);
+        EXPECT_EQ(own.status, 0) << arguments << own.err;
+        EXPECT_TRUE(std::regex_match(own.out, std::regex(R"(wynfc \d+\.\d+\.\d+\n)"))) << arguments;
+        EXPECT_EQ(version.out.substr(version.out.rfind('-') + 1), own.out.substr(own.out.find(' ') + 1));
+    }
+    EXPECT_THAT(wynfc("--help").out, HasSubstr("--version"));
 
     const ProcessResult decode = wynfc("decode --area nfc_data_addr_dc_aoc --hex '01 FF 03 6B'");
     EXPECT_EQ(decode.status, 0);
