@@ -6,7 +6,9 @@
 # STEP: tree (install the build with DESTDIR under WORK_DIR and check its layout), pkg-config
 # (a C program built with pkg-config's flags), cmake-package (a C++ program built with
 # find_package), relocated (the installed wynfc copied elsewhere, its resources from beside it),
-# clean (remove WORK_DIR). CC and CXX name the build's compilers.
+# desktop (the desktop entry, AppStream metadata and icon as a distribution validates them),
+# manual (wynfc's manual page renders without warnings and names every command and option),
+# completion (the installed bash completion driven as bash would), clean (remove WORK_DIR). CC and CXX name the build's compilers.
 set -euo pipefail
 step=$1 build=$2 work=$3 version=$4 libdir=$5
 here=$(cd "$(dirname "$0")" && pwd)
@@ -94,11 +96,79 @@ check_relocated() {
     run areas | grep -q '^renamed_in_the_copy ' || fail "wynfc did not take the copy's address map"
 }
 
+app_id=io.github.wynfc.WyNfc
+
+check_desktop() {
+    if [[ ! -x "$build/WyNfcApp/WyNfcApp" ]]; then
+        echo "no WyNfcApp in this build: nothing to check"
+        return
+    fi
+    local entry=$tree/share/applications/$app_id.desktop metainfo=$tree/share/metainfo/$app_id.metainfo.xml
+    [[ -f "$tree/share/icons/hicolor/scalable/apps/$app_id.svg" ]] || fail "the icon is not installed"
+    desktop-file-validate "$entry" || fail "desktop-file-validate $entry"
+    appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate $metainfo"
+    # The three name one another: the entry its icon and program, the metadata the entry.
+    grep -qx "Icon=$app_id" "$entry" || fail "the desktop entry names another icon"
+    grep -qx "Exec=WyNfcApp" "$entry" || fail "the desktop entry starts another program"
+    grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" ||
+        fail "the metadata launches another desktop entry"
+}
+
+check_manual() {
+    local page=$tree/share/man/man1/wynfc.1 warnings text word
+    [[ -f "$page" ]] || fail "the manual page is not installed"
+    warnings=$(MANROFFSEQ='' man --warnings -l -Tutf8 "$page" 2>&1 >/dev/null)
+    [[ -z "$warnings" ]] || fail "the manual page renders with warnings: $warnings"
+    text=$(MANWIDTH=200 man -l -Tutf8 "$page" 2>/dev/null | sed 's/.\x08//g') # without overstrike
+    # Whatever --help lists, the page describes: a new option or command shows up as missing.
+    for word in $("$tree/bin/wynfc" --help | grep -o -- '--[a-z-]*' | sort -u) \
+        read write dump restore decode areas version; do
+        grep -q -- "$word" <<<"$text" || fail "the manual page does not mention $word"
+    done
+}
+
+check_completion() {
+    local script=$tree/share/bash-completion/completions/wynfc
+    [[ -f "$script" ]] || fail "the bash completion is not installed"
+    # Completes the words given, the last being the one under the cursor; prints the offers.
+    complete_words() {
+        bash -c 'source "$1" && shift && COMP_WORDS=("$@") && COMP_CWORD=$(($# - 1)) && _wynfc &&
+            printf "%s\n" "${COMPREPLY[@]}"' _ "$script" "$tree/bin/wynfc" "$@"
+    }
+    offers() { complete_words "$@" | sort | tr '\n' ' '; }
+    [[ "$(offers '')" == "--help --version areas decode dump help read restore version write " ]] ||
+        fail "the commands offered: $(offers '')"
+    offers read -- | grep -q -- '--coalesce ' || fail "read's options lack --coalesce: $(offers read --)"
+    ! offers read -- | grep -q -- '--set \|--out \|--image ' || fail "read is offered other commands' options"
+    [[ "$(offers read --reader sim-)" == "sim-ble sim-nfc " ]] || fail "reader values: $(offers read --reader sim-)"
+    # Each option offered is one the command takes: followed by a placeholder and an unknown
+    # option, wynfc always stops with a usage error, and names the offered one only if refused.
+    local command option refused
+    for command in read write dump restore decode areas; do
+        for option in $(offers "$command" --); do
+            refused=$("$tree/bin/wynfc" "$command" "$option" x --no-such-option 2>&1 >/dev/null || true)
+            ! grep -q "\"$option\" is not an option" <<<"$refused" ||
+                fail "$option is offered for $command, which refuses it"
+        done
+    done
+    # Area names from the installed address map, then the items of the area.
+    local areas
+    areas=$(offers write --set nfc_data_addr_dc_a)
+    [[ "$areas" == *"nfc_data_addr_dc_aoc. "* ]] || fail "areas offered for --set: $areas"
+    [[ "$areas" != *"nfc_data_addr_dc_dali"* ]] || fail "--set offers areas not starting with what was typed"
+    [[ "$(offers decode --area nfc_data_addr_dc_ao)" == "nfc_data_addr_dc_aoc " ]] || fail "areas for --area"
+    offers write --set nfc_data_addr_dc_aoc. | grep -q 'nfc_data_addr_dc_aoc.aoc_config ' ||
+        fail "items offered: $(offers write --set nfc_data_addr_dc_aoc.)"
+}
+
 case $step in
 tree) check_tree ;;
 pkg-config) check_pkg_config ;;
 cmake-package) check_cmake_package ;;
 relocated) check_relocated ;;
+desktop) check_desktop ;;
+manual) check_manual ;;
+completion) check_completion ;;
 clean) rm -rf "$work" ;;
 *) fail "unknown step $step" ;;
 esac
