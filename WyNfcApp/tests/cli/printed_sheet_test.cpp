@@ -21,22 +21,25 @@ public:
     void invalidate(const std::string&) override {}
 };
 
-// Keeps each session's delegate so that the test tells the ends, in the order it chooses.
+// Keeps each session's delegate (weakly, as a service must) so that the test tells the ends,
+// in the order it chooses.
 class HeldService final : public TagReaderService {
 public:
     bool readingAvailable() const override { return true; }
     std::shared_ptr<TagReaderSession> makeSession(PollingOptions,
                                                   std::weak_ptr<TagReaderSessionDelegate> delegate) override {
-        delegates.push_back(delegate.lock());
+        delegates.push_back(std::move(delegate));
         sessions.push_back(std::make_shared<HeldSession>());
         return sessions.back();
     }
     void tellEnd(std::size_t index, const std::string& why) {
-        delegates.at(index)->tagReaderSessionDidInvalidateWithError(sessions.at(index),
-                                                                    NfcError{NfcError::kUserCanceled, why});
+        const auto delegate = delegates.at(index).lock();
+        ASSERT_NE(delegate, nullptr);
+        delegate->tagReaderSessionDidInvalidateWithError(sessions.at(index),
+                                                         NfcError{NfcError::kUserCanceled, why});
     }
 
-    std::vector<std::shared_ptr<TagReaderSessionDelegate>> delegates;
+    std::vector<std::weak_ptr<TagReaderSessionDelegate>> delegates;
     std::vector<std::shared_ptr<TagReaderSession>> sessions;
 };
 
