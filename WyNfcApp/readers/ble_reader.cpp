@@ -298,6 +298,14 @@ void BleReader::setCoalescing(bool on) {
 }
 
 void BleReader::planReads(const std::vector<std::string>& areas) {
+    {
+        // Without coalescing (the default) every job would look up its areas for nothing.
+        std::lock_guard lock(mStateLock);
+        if (!mCoalescing) {
+            mReadAhead.clear();
+            return;
+        }
+    }
     std::vector<ReadAhead::AreaBlocks> planned;
     for (const std::string& name : areas) {
         if (const auto info = propDataInfo(name)) {
