@@ -1,5 +1,7 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
+#include <charconv>
 #include <map>
 #include <set>
 
@@ -7,9 +9,9 @@ namespace wynfc::cli {
 namespace {
 
 const std::map<std::string, Command> kCommands = {
-    {"read", Command::Read},       {"write", Command::Write},   {"dump", Command::Dump},
-    {"restore", Command::Restore}, {"decode", Command::Decode}, {"areas", Command::Areas},
-    {"version", Command::Version}, {"help", Command::Help},
+    {"read", Command::Read},   {"write", Command::Write},     {"program", Command::Program},
+    {"dump", Command::Dump},   {"restore", Command::Restore}, {"decode", Command::Decode},
+    {"areas", Command::Areas}, {"version", Command::Version}, {"help", Command::Help},
 };
 
 // Which options each command takes (besides the common --map, --products, --help).
@@ -19,6 +21,9 @@ const std::map<Command, std::set<std::string>> kAllowed = {
     {Command::Write,
      {"--reader", "--device", "--pcsc-reader", "--tag", "--save", "--values", "--set", "--no-verify",
       "--json", "--link-model", "--coalesce"}},
+    {Command::Program,
+     {"--reader", "--device", "--pcsc-reader", "--values", "--count", "--report", "--increment", "--tags",
+      "--save-dir", "--json", "--link-model"}},
     {Command::Dump, {"--reader", "--device", "--pcsc-reader", "--tag", "--out"}},
     {Command::Restore, {"--reader", "--device", "--pcsc-reader", "--tag", "--save", "--image", "--any-uid"}},
     {Command::Decode, {"--area", "--hex", "--tag", "--json"}},
@@ -28,9 +33,24 @@ const std::map<Command, std::set<std::string>> kAllowed = {
     {Command::ProgramVersion, {}},
 };
 
-const std::set<std::string> kTakesValue = {"--reader",   "--device", "--pcsc-reader", "--tag",       "--save",
-                                           "--values",   "--set",    "--area",        "--hex",       "--map",
-                                           "--products", "--out",    "--image",       "--link-model"};
+const std::set<std::string> kTakesValue = {
+    "--reader", "--device", "--pcsc-reader", "--tag",      "--save",    "--values", "--set",
+    "--area",   "--hex",    "--map",         "--products", "--out",     "--image",  "--link-model",
+    "--count",  "--report", "--increment",   "--tags",     "--save-dir"};
+
+// "A.json,B.json" -> its pieces; empty pieces are kept, to be refused.
+std::vector<std::string> splitList(const std::string& text) {
+    std::vector<std::string> pieces;
+    size_t start = 0;
+    while (true) {
+        const size_t comma = text.find(',', start);
+        pieces.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos) {
+            return pieces;
+        }
+        start = comma + 1;
+    }
+}
 
 } // namespace
 
@@ -50,6 +70,14 @@ Commands:
           Read the driver, write the values, then read it again and check them (unless --no-verify).
           VALUE: a decimal or 0x-hexadecimal number; a decimal number for "bigint" items; comma-
           separated hexadecimal bytes for "array" items; 0 or 1 for a bit.
+  program --values PROFILE [--reader ...] [--device ...] [--pcsc-reader ...] [--count N]
+          [--report FILE] [--increment AREA.ITEM[=START]] [--tags FILE,FILE,...]
+          [--save-dir DIR] [--json] [--link-model ble|nfc|none]
+          Program driver after driver with one profile, each as write does it (read, product
+          check, write, verify read), one line per driver, until N drivers, the end of --tags,
+          or Ctrl-C; then a summary. A driver must leave the reader before the next one counts:
+          one still there (its UID already handled in this run) is not written again. A driver
+          of another device type or sub type than the first one programmed is refused.
   dump    [--reader ...] [--device ...] [--pcsc-reader ...] [--tag FILE] --out FILE
           Read every block of the tag into a tag image file like the shipped samples: as many as
           the tag says it has, else 256 or up to the first it refuses. Default reader: sim-nfc.
@@ -75,6 +103,21 @@ Options:
                             every reader; the tag is looked for on all of them)
   --tag FILE                simulated driver's tag image (default: the shipped full_feature sample)
   --save FILE               write the simulated tag's memory to FILE after the job
+  --count N                 program: stop after N drivers (programmed, refused, failed or
+                            interrupted; a driver met again is not counted)
+  --report FILE             program: append one JSON line per driver to FILE (time in UTC,
+                            UID, device type and sub type, values written, result, verify
+                            outcome, increment value), written out to the disk after each driver
+  --increment AREA.ITEM[=START]
+                            program: each programmed driver gets the next value of this number
+                            item, from START (default: the profile's value, else the item's
+                            minimum) up to the item's maximum; the run stops when none is left
+  --tags FILE,FILE,...      program: the simulated drivers, laid on the reader one after
+                            another, each leaving it when its job has ended; a file listed twice
+                            in a row is a driver left on the reader (default: the shipped
+                            full_feature sample)
+  --save-dir DIR            program: write each simulated driver's final image into DIR, named
+                            as its tag image file (A.json for .../A.json)
   --json                    machine-readable output: one JSON object per line
   --link-model ble|nfc|none the simulated reader answers no sooner than a real one would: ble
                             (with sim-ble) models the Bluetooth link and the reader's exchange
@@ -89,9 +132,10 @@ Options:
   --help                    this text
   --version                 the program's version (after a command too, like --help)
 
-Exit status: 0 when the job completed, 1 when it failed, the product is not supported, the
-reader could not be reached or no tag was presented to it, 2 for usage errors and unreadable or
-malformed input files.
+Exit status: 0 when the job completed (program: every driver counted was programmed), 1 when it
+failed, the product is not supported, the reader could not be reached or no tag was presented to
+it (program: a driver was refused, failed or interrupted, or the increment's range ran out), 2
+for usage errors and unreadable or malformed input files.
 )";
 }
 
@@ -181,6 +225,27 @@ Options parseOptions(const std::vector<std::string>& arguments) {
             options.mapFile = value;
         } else if (option == "--products") {
             options.productsFile = value;
+        } else if (option == "--count") {
+            int count = 0;
+            const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
+            if (value.empty() || error != std::errc() || end != value.data() + value.size() || count < 1) {
+                throw UsageError("--count: \"" + value + "\" is not a whole number of drivers, 1 or more");
+            }
+            options.count = count;
+        } else if (option == "--report") {
+            options.reportFile = value;
+        } else if (option == "--increment") {
+            options.increment = value;
+        } else if (option == "--tags") {
+            options.tagFiles = splitList(value);
+            if (options.tagFiles.empty() ||
+                std::any_of(options.tagFiles.begin(), options.tagFiles.end(),
+                            [](const std::string& file) { return file.empty(); })) {
+                throw UsageError("--tags: \"" + value +
+                                 "\" is not a comma-separated list of tag image files");
+            }
+        } else if (option == "--save-dir") {
+            options.saveDir = value;
         } else if (option == "--coalesce") {
             options.coalesce = true;
         } else if (option == "--link-model") {
@@ -192,8 +257,10 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         }
     }
 
-    if (isReal(options.reader) && (options.tagFile || options.saveFile)) {
-        throw UsageError(std::string("--tag and --save are for the simulated driver, not with --reader ") +
+    if (isReal(options.reader) &&
+        (options.tagFile || options.saveFile || !options.tagFiles.empty() || options.saveDir)) {
+        throw UsageError(std::string("--tag, --tags, --save and --save-dir are for the simulated driver, "
+                                     "not with --reader ") +
                          (options.reader == ReaderChoice::Ble ? "ble" : "nfc"));
     }
     if (options.pcscReader && options.reader != ReaderChoice::Nfc) {
@@ -214,6 +281,9 @@ Options parseOptions(const std::vector<std::string>& arguments) {
     }
     if (options.command == Command::Write && options.valuesFile.has_value() == !options.sets.empty()) {
         throw UsageError("write needs either --values FILE or one or more --set AREA.ITEM[.BIT]=VALUE");
+    }
+    if (options.command == Command::Program && !options.valuesFile) {
+        throw UsageError("program needs --values PROFILE (the values every driver gets)");
     }
     const bool blockWork = options.command == Command::Dump || options.command == Command::Restore;
     if (blockWork && !readerGiven) {

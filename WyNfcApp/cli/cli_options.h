@@ -16,7 +16,7 @@ public:
 };
 
 // Version is the page's version text; ProgramVersion (--version) the program's own.
-enum class Command { Read, Write, Dump, Restore, Decode, Areas, Version, Help, ProgramVersion };
+enum class Command { Read, Write, Program, Dump, Restore, Decode, Areas, Version, Help, ProgramVersion };
 enum class ReaderChoice { SimNfc, SimBle, Ble, Nfc };
 
 inline bool isReal(ReaderChoice reader) {
@@ -47,6 +47,12 @@ struct Options {
     std::optional<std::string> productsFile;
     LinkModelKind linkModel = LinkModelKind::None; // the simulated readers' links
     bool coalesce = false;                         // Bluetooth reads of neighbouring areas together
+    // program
+    std::optional<int> count;              // stop after this many drivers
+    std::optional<std::string> reportFile; // one JSON line per driver appended
+    std::optional<std::string> increment;  // AREA.ITEM[=START]
+    std::vector<std::string> tagFiles;     // the simulated drivers, one after another
+    std::optional<std::string> saveDir;    // each simulated driver's final image
 };
 
 // Throws UsageError.

@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include "cli/command_session.h"
+#include "cli/driver_job.h"
 #include "cli/library_output.h"
 #include "cli/map_file.h"
 #include "cli/page_host.h"
@@ -34,243 +36,6 @@
 
 namespace wynfc::cli {
 namespace {
-
-// The shipped resources: the folder $WYNFC_RESOURCES names, else ../share/wynfc beside this
-// program (an installed or unpacked tree), else the source tree's, as for the application.
-std::string resourcesDir() {
-    return ApplicationBundle::chooseFolder(ApplicationBundle::placesOfThisBuild("WYNFC_RESOURCES")).string();
-}
-
-std::string readFile(const std::string& path, const char* what) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw UsageError(std::string("cannot read the ") + what + " " + path);
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-// WYNFC_TIME_SCALE (e.g. 0.01), for tests: what the product's durations are multiplied by.
-double timeScale() {
-    const char* scale = std::getenv("WYNFC_TIME_SCALE");
-    if (scale == nullptr) {
-        return 1.0;
-    }
-    const double factor = std::strtod(scale, nullptr);
-    if (!(factor > 0.0 && factor <= 1.0)) {
-        throw UsageError("WYNFC_TIME_SCALE must be a number above 0 and at most 1");
-    }
-    return factor;
-}
-
-// The product's durations; WYNFC_TIME_SCALE shortens them all, for tests.
-Timing timing() {
-    Timing product;
-    // The delayed endings keep the application's popups on screen for a moment; the command
-    // line shows none, so it goes on as soon as a job has ended. WYNFC_KEEP_DELAYED_ENDINGS=1
-    // keeps them, to compare the two.
-    const char* keep = std::getenv("WYNFC_KEEP_DELAYED_ENDINGS");
-    if (keep == nullptr || std::string(keep) != "1") {
-        product.delayedEnding = Millis{0};
-    }
-    const double factor = timeScale();
-    if (factor == 1.0) {
-        return product;
-    }
-    const auto scaled = [&](Millis duration) {
-        if (duration.count() == 0) {
-            return duration;
-        }
-        return Millis(
-            std::max<long long>(1, static_cast<long long>(static_cast<double>(duration.count()) * factor)));
-    };
-    product.countdownTick = scaled(product.countdownTick);
-    product.scanLoopPeriod = scaled(product.scanLoopPeriod);
-    product.delayedEnding = scaled(product.delayedEnding);
-    // BlueZ's own limits stay: they are reached only when something is wrong.
-    product.bluetoothScanLimit = scaled(product.bluetoothScanLimit);
-    product.tagPresentLimit = scaled(product.tagPresentLimit);
-    return product;
-}
-
-// The shipped resources, with the product table of --products when given.
-class CliBundle final : public Bundle {
-public:
-    explicit CliBundle(std::optional<std::string> products)
-        : mFolder(resourcesDir(), WYNFC_VERSION), mProducts(std::move(products)) {}
-
-    std::optional<std::filesystem::path> pathForResource(const std::string& name,
-                                                         const std::string& extension) const override {
-        if (mProducts && name == "product_features" && extension == "json") {
-            return std::filesystem::path(*mProducts);
-        }
-        return mFolder.pathForResource(name, extension);
-    }
-    std::optional<std::string> shortVersion() const override { return mFolder.shortVersion(); }
-
-private:
-    FolderBundle mFolder;
-    std::optional<std::string> mProducts;
-};
-
-std::shared_ptr<const Bundle> bundleFor(const Options& options) {
-    if (options.productsFile) {
-        // A table that cannot be used is bad input, not an unsupported product.
-        std::string error;
-        if (!decodeProductFeature(readFile(*options.productsFile, "product table"), &error)) {
-            throw UsageError("the product table " + *options.productsFile + " is not valid: " + error);
-        }
-    }
-    return std::make_shared<CliBundle>(options.productsFile);
-}
-
-// Loads the address map into the library, as the application does at start-up, and reads
-// its areas for the command line's own use.
-MapFile loadMap(const Options& options) {
-    const std::string path = options.mapFile.value_or(resourcesDir() + "/address_map.json");
-    const std::string text = readFile(path, "address map");
-    std::string diagnostics;
-    const bool loaded =
-        withLibraryOutputCaptured(diagnostics, [&] { return sharedApi().loadAddressMapFile(text); });
-    if (!loaded) {
-        std::cerr << diagnostics;
-        throw UsageError("the address map " + path + " is not valid");
-    }
-    return MapFile(text);
-}
-
-std::shared_ptr<VirtualTag> loadTag(const Options& options) {
-    const std::string path = options.tagFile.value_or(resourcesDir() + "/samples/full_feature.json");
-    try {
-        return VirtualTag::load(path);
-    } catch (const std::exception& error) {
-        throw UsageError(std::string("cannot use the tag image: ") + error.what());
-    }
-}
-
-// Shows the job's progress on standard error, when that is a terminal.
-void showProgress(PageHost& host) {
-    if (isatty(STDERR_FILENO) == 0) {
-        return;
-    }
-    host.setStatusObserver([](const WorkPageState& state) {
-        std::cerr << progressLine(state.mStatusTips, state.mProgressValue) << std::flush;
-    });
-}
-
-void endProgress() {
-    if (isatty(STDERR_FILENO) != 0) {
-        std::cerr << "\r\x1b[K" << std::flush;
-    }
-}
-
-// What the links of one job took, with a link model, and the CPU the whole process (the
-// simulated reader's threads included) used meanwhile: nearly all of a job is waiting.
-struct LinkReport {
-    std::string job;
-    LinkAccount::Totals link;
-    std::chrono::steady_clock::duration taken{};
-    std::chrono::nanoseconds cpu{};
-};
-
-std::chrono::nanoseconds processCpuTime() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
-
-struct Session {
-    std::shared_ptr<VirtualTag> tag;
-    std::unique_ptr<PageHost> host;
-    std::vector<LinkReport> linkReports;
-};
-
-Session openSession(const Options& options, std::ostream& out) {
-    Session session{loadTag(options), nullptr, {}};
-    session.host = std::make_unique<PageHost>(options.reader, bundleFor(options), session.tag, timing(),
-                                              options.device, options.pcscReader);
-    LinkModel linkModel;
-    linkModel.kind = options.linkModel;
-    // The Bluetooth link's connection events set most of its time: tests shorten them too.
-    linkModel.ble.connectionInterval =
-        std::chrono::duration_cast<Micros>(linkModel.ble.connectionInterval * timeScale());
-    session.host->setLinkModel(linkModel);
-    if (options.json) {
-        session.host->setEventSink([&out](const PageEvent& event) {
-            out << eventJson(event) << '\n' << std::flush;
-        });
-    }
-    showProgress(*session.host);
-    session.host->open();
-    if (options.coalesce) {
-        if (const auto reader = session.host->bleReader()) {
-            reader->setCoalescing(true);
-        }
-    }
-    return session;
-}
-
-void printOutcome(std::ostream& out, const Options& options, const JobOutcome& outcome) {
-    if (options.json) {
-        out << outcomeJson(outcome) << '\n';
-        return;
-    }
-    out << "Status: " << outcome.status << '\n';
-    if (!outcome.detail.empty() && outcome.detail != outcome.status) {
-        out << "Detail: " << outcome.detail << '\n';
-    }
-}
-
-// Runs one job of the session; with a link model its link time and duration are kept for
-// printLinkReports.
-JobOutcome runJob(Session& session, const Options& options, const std::string& name,
-                  const std::function<JobOutcome()>& job) {
-    session.host->linkAccount().reset();
-    const auto cpuBefore = processCpuTime();
-    const auto start = std::chrono::steady_clock::now();
-    JobOutcome outcome = job();
-    if (options.linkModel != LinkModelKind::None) {
-        session.linkReports.push_back({name, session.host->linkAccount().totals(),
-                                       std::chrono::steady_clock::now() - start,
-                                       processCpuTime() - cpuBefore});
-    }
-    return outcome;
-}
-
-// One line per job run with a link model, before the outcome.
-void printLinkReports(std::ostream& out, const Options& options, const Session& session) {
-    using MillisFloat = std::chrono::duration<double, std::milli>;
-    for (const LinkReport& report : session.linkReports) {
-        const double modelled = MillisFloat(report.link.linkTime).count();
-        const double taken = MillisFloat(report.taken).count();
-        const double cpu = MillisFloat(report.cpu).count();
-        if (options.json) {
-            nlohmann::ordered_json line;
-            line["link"] = {{"model", linkModelName(options.linkModel)},
-                            {"job", report.job},
-                            {"roundTrips", report.link.exchanges},
-                            {"modelledMs", modelled},
-                            {"takenMs", taken},
-                            {"cpuMs", cpu}};
-            out << line.dump() << '\n';
-            continue;
-        }
-        char text[200];
-        std::snprintf(text, sizeof text,
-                      "Link (%s): %s: %zu round trips, %.1f ms modelled, %.1f ms taken, %.1f ms CPU\n",
-                      std::string(linkModelName(options.linkModel)).c_str(), report.job.c_str(),
-                      report.link.exchanges, modelled, taken, cpu);
-        out << text;
-    }
-}
-
-// Prints the events from `first` on, readably.
-void printEvents(std::ostream& out, const std::vector<PageEvent>& events, size_t first = 0) {
-    for (size_t i = first; i < events.size(); ++i) {
-        printEvent(out, events[i]);
-    }
-}
 
 // A dump reads this many blocks at most: the readers address blocks with one byte.
 constexpr int kDumpBlocks = 256;
@@ -471,9 +236,9 @@ int runWrite(const Options& options, std::ostream& out) {
                                  map); // before touching the driver
     }
     Session session = openSession(options, out);
+    DriverJob driver(session, options, map);
 
-    const JobOutcome read = runJob(session, options, "read", [&] { return session.host->read(); });
-    const ReadValues readValues = ReadValues::fromEvents(session.host->events());
+    const JobOutcome read = driver.read();
     if (!read.completed) {
         endProgress();
         if (!options.json) {
@@ -484,11 +249,10 @@ int runWrite(const Options& options, std::ostream& out) {
         return 1;
     }
     if (!options.sets.empty()) {
-        list = writeListFromSets(options.sets, map, readValues);
+        list = writeListFromSets(options.sets, map, driver.readValues());
     }
 
-    const std::string data = writeData(readValues, list);
-    const JobOutcome written = runJob(session, options, "write", [&] { return session.host->write(data); });
+    const JobOutcome written = driver.write(list);
     if (options.saveFile) {
         session.tag->save(*options.saveFile);
     }
@@ -499,20 +263,8 @@ int runWrite(const Options& options, std::ostream& out) {
         return written.completed ? 0 : 1;
     }
 
-    const size_t verifyStart = session.host->events().size();
-    const JobOutcome reread = runJob(session, options, "verify read", [&] { return session.host->read(); });
-    const auto events = session.host->events();
-    const std::vector<PageEvent> readBackEvents(events.begin() + static_cast<std::ptrdiff_t>(verifyStart),
-                                                events.end());
-    std::vector<std::string> mismatches =
-        reread.completed ? verify(list, map, ReadValues::fromEvents(readBackEvents))
-                         : std::vector<std::string>{"the driver could not be read back: " + reread.status};
+    const std::vector<std::string>& mismatches = driver.verify();
     endProgress();
-
-    size_t values = 0;
-    for (const WriteValuesType& group : list) {
-        values += group.data.size();
-    }
     printLinkReports(out, options, session);
     if (options.json) {
         nlohmann::ordered_json outcome = nlohmann::ordered_json::parse(outcomeJson(written));
@@ -522,7 +274,7 @@ int runWrite(const Options& options, std::ostream& out) {
     } else {
         printOutcome(out, options, written);
         if (mismatches.empty()) {
-            out << "Verified: " << values << " value(s) in " << list.size()
+            out << "Verified: " << driver.valueCount() << " value(s) in " << list.size()
                 << " area(s) read back as written.\n";
         }
         for (const std::string& mismatch : mismatches) {

@@ -10,6 +10,8 @@ namespace wynfc::cli {
 // Bad input (usage, unreadable or malformed files) is thrown as UsageError.
 int runRead(const Options& options, std::ostream& out);
 int runWrite(const Options& options, std::ostream& out);
+// One profile into driver after driver (cli/program.cpp).
+int runProgram(const Options& options, std::ostream& out);
 int runDump(const Options& options, std::ostream& out);
 int runRestore(const Options& options, std::ostream& out);
 int runDecode(const Options& options, std::ostream& out);

@@ -61,6 +61,8 @@ int run(const std::vector<std::string>& arguments, std::ostream& out) {
         return runRead(options, out);
     case Command::Write:
         return runWrite(options, out);
+    case Command::Program:
+        return runProgram(options, out);
     case Command::Dump:
         return runDump(options, out);
     case Command::Restore:

@@ -88,6 +88,15 @@ struct WakeSignal {
     }
 };
 
+// The UID of the first record of a Bluetooth reader's inventory data: the count, then per tag
+// its transponder type, DSFID and 8-byte UID.
+Bytes firstUid(const Bytes& inventory) {
+    if (inventory.size() < 11 || inventory[0] == 0) {
+        return {};
+    }
+    return Bytes(inventory.begin() + 3, inventory.begin() + 11);
+}
+
 bool isFinalReadStatus(const std::string& status) {
     return status == "Read completed" || status == "Read failed" || status == "Not Support this product";
 }
@@ -200,9 +209,16 @@ void PageHost::open() {
         return;
     }
     if (mReader != ReaderChoice::SimBle) {
+        if (mQueue) {
+            mQueue->start();
+        }
         return;
     }
-    mFeig->putTag(mTag);
+    if (mQueue) {
+        mQueue->start();
+    } else {
+        mFeig->putTag(mTag);
+    }
     // The device sheet: the user picks the reader the scan found.
     const auto found = mPage->dataHandler().discoveredPeripherals.get();
     if (found.empty()) {
@@ -310,13 +326,13 @@ void PageHost::awaitRealTag(int runsBefore, int detectionsBefore, int sessionsBe
     }
     if (!came) {
         mSheet->closeSheet();
-        throw std::runtime_error("no tag was presented to the NFC reader within " +
-                                 seconds(mTiming.tagPresentLimit));
+        throw NoTagPresented("no tag was presented to the NFC reader within " +
+                             seconds(mTiming.tagPresentLimit));
     }
 }
 
 void PageHost::ensureTagPresented() {
-    if (mReader == ReaderChoice::SimNfc && mNfc->tagsInField().empty()) {
+    if (mReader == ReaderChoice::SimNfc && !mQueue && mNfc->tagsInField().empty()) {
         mNfc->present(mTag);
     }
 }
@@ -389,6 +405,45 @@ JobOutcome PageHost::write(const std::string& data) {
     const int runsBefore = mPage->snapshot().mRunsEnded;
     post("WRITE_DATA:" + data);
     return waitForRun(runsBefore, true);
+}
+
+void PageHost::useTagQueue(std::shared_ptr<SimulatedTagQueue> queue) {
+    if (isReal(mReader) || !queue) {
+        throw std::logic_error("a tag queue is for the simulated readers");
+    }
+    mQueue = std::move(queue);
+    if (mReader == ReaderChoice::SimNfc) {
+        mQueue->presentTo(mNfc);
+    } else {
+        mQueue->presentTo(mFeig);
+    }
+}
+
+Bytes PageHost::lastTagUid() const {
+    if (isBluetooth(mReader)) {
+        const auto reader = bleReader();
+        return reader ? firstUid(reader->tagId()) : Bytes{};
+    }
+    return mSheet->lastDetectedUid();
+}
+
+Bytes PageHost::inventoryUid() {
+    const auto reader = bleReader();
+    if (!reader || !reader->readByName(kScanNfc).isOk()) {
+        return {};
+    }
+    return firstUid(reader->tagId());
+}
+
+void PageHost::interrupt() {
+    if (mReader == ReaderChoice::Nfc) {
+        mSheet->closeSheet();
+    }
+}
+
+void PageHost::settle() {
+    mPage->waitForJobs();
+    mMain->waitIdle();
 }
 
 std::shared_ptr<BleReader> PageHost::bleReader() const {

@@ -9,6 +9,7 @@
 #include "platform/sim/simulated_feig_reader.h"
 #include "platform/sim/simulated_radio.h"
 #include "platform/sim/simulated_tag_reader.h"
+#include "platform/sim/tag_queue.h"
 #include "platform/sim/virtual_tag.h"
 #include "web/page_events.h"
 #include "work/work_page.h"
@@ -19,10 +20,17 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace wynfc::cli {
+
+// No tag came to a real NFC reader within Timing::tagPresentLimit; its session has been ended.
+class NoTagPresented : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // A page event as the page receives it: WyNfcEventCallback(event, payload).
 using PageEvent = EventCall;
@@ -53,6 +61,10 @@ public:
     PageHost(const PageHost&) = delete;
     PageHost& operator=(const PageHost&) = delete;
 
+    // The simulated drivers come from the queue, laid on the page's simulated reader, instead
+    // of `tag`; the host lays none itself. Before open().
+    void useTagQueue(std::shared_ptr<SimulatedTagQueue> queue);
+
     // Opens the page and, with a Bluetooth reader, connects to it. Throws std::runtime_error,
     // with a message for the user, when the reader cannot be reached: no Bluetooth here, off,
     // refused, no reader found within Timing::bluetoothScanLimit, or no connection.
@@ -62,6 +74,17 @@ public:
     JobOutcome read();
     // One write job with "WRITE_DATA" data; the page must have read the driver first.
     JobOutcome write(const std::string& data);
+    // The UID (in the order the tag reports it) of the tag the last job found: the one the NFC
+    // session detected last, or the Bluetooth reader's last inventory; empty when none.
+    Bytes lastTagUid() const;
+    // With a Bluetooth reader, between jobs: asks the reader which tag is in its field (an
+    // inventory); the UID of the first one, empty when there is none or no answer.
+    Bytes inventoryUid();
+    // Ends a wait for a tag on a real NFC reader (its sheet is closed, as the user would). Any
+    // thread; a job under way runs to its end.
+    void interrupt();
+    // Waits until the page's jobs have ended and the main queue is idle.
+    void settle();
     // The page's version request.
     std::string version();
     // The Bluetooth reader's transport, once open() has connected it; null in NFC modes.
@@ -99,6 +122,7 @@ private:
 
     Timing mTiming;
     std::shared_ptr<VirtualTag> mTag;
+    std::shared_ptr<SimulatedTagQueue> mQueue;
     ReaderChoice mReader;
     std::optional<std::string> mDevice;
     std::shared_ptr<CentralWatch> mCentralWatch = std::make_shared<CentralWatch>();

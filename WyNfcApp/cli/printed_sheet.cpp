@@ -22,8 +22,13 @@ public:
     }
     void tagReaderSessionDidDetect(const std::shared_ptr<TagReaderSession>&,
                                    const std::vector<std::shared_ptr<NfcTag>>& tags) override {
-        if (std::any_of(tags.begin(), tags.end(),
-                        [](const auto& tag) { return asIso15693Tag(tag) != nullptr; })) {
+        const auto driver = std::find_if(tags.begin(), tags.end(),
+                                         [](const auto& tag) { return asIso15693Tag(tag) != nullptr; });
+        if (driver != tags.end()) {
+            {
+                std::lock_guard lock(mService->mMutex);
+                mService->mLastUid = asIso15693Tag(*driver)->identifier();
+            }
             mService->detections.modify([](int& count) { ++count; });
         }
         const auto outer = mOuter.lock();
@@ -147,6 +152,11 @@ PrintedSheetService::makeSession(PollingOptions polling, std::weak_ptr<TagReader
 int PrintedSheetService::sessionsMade() const {
     std::lock_guard lock(mMutex);
     return mSessionsMade;
+}
+
+Bytes PrintedSheetService::lastDetectedUid() const {
+    std::lock_guard lock(mMutex);
+    return mLastUid;
 }
 
 std::string PrintedSheetService::lastEnding() const {

@@ -35,6 +35,10 @@ public:
     // compares this with sessionsMade() from before it, never with a count of endings.
     Published<int> endedThrough{0};
 
+    // The UID of the ISO 15693 tag detected last (the first one of a detection), in the order
+    // the tag reports it; empty before any.
+    Bytes lastDetectedUid() const;
+
     // Sessions made so far.
     int sessionsMade() const;
 
@@ -54,6 +58,7 @@ private:
     std::weak_ptr<Session> mNewest;
     int mSessionsMade = 0;
     std::string mLastEnding;
+    Bytes mLastUid;
 };
 
 } // namespace wynfc::cli
