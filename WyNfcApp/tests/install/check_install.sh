@@ -122,7 +122,7 @@ check_manual() {
     text=$(MANWIDTH=200 man -l -Tutf8 "$page" 2>/dev/null | sed 's/.\x08//g') # without overstrike
     # Whatever --help lists, the page describes: a new option or command shows up as missing.
     for word in $("$tree/bin/wynfc" --help | grep -o -- '--[a-z-]*' | sort -u) \
-        read write dump restore decode areas version; do
+        read write program dump restore decode areas version; do
         grep -q -- "$word" <<<"$text" || fail "the manual page does not mention $word"
     done
 }
@@ -136,7 +136,7 @@ check_completion() {
             printf "%s\n" "${COMPREPLY[@]}"' _ "$script" "$tree/bin/wynfc" "$@"
     }
     offers() { complete_words "$@" | sort | tr '\n' ' '; }
-    [[ "$(offers '')" == "--help --version areas decode dump help read restore version write " ]] ||
+    [[ "$(offers '')" == "--help --version areas decode dump help program read restore version write " ]] ||
         fail "the commands offered: $(offers '')"
     offers read -- | grep -q -- '--coalesce ' || fail "read's options lack --coalesce: $(offers read --)"
     ! offers read -- | grep -q -- '--set \|--out \|--image ' || fail "read is offered other commands' options"
@@ -144,7 +144,7 @@ check_completion() {
     # Each option offered is one the command takes: followed by a placeholder and an unknown
     # option, wynfc always stops with a usage error, and names the offered one only if refused.
     local command option refused
-    for command in read write dump restore decode areas; do
+    for command in read write program dump restore decode areas; do
         for option in $(offers "$command" --); do
             refused=$("$tree/bin/wynfc" "$command" "$option" x --no-such-option 2>&1 >/dev/null || true)
             ! grep -q "\"$option\" is not an option" <<<"$refused" ||
