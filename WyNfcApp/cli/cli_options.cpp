@@ -257,11 +257,15 @@ Options parseOptions(const std::vector<std::string>& arguments) {
         }
     }
 
-    if (isReal(options.reader) &&
-        (options.tagFile || options.saveFile || !options.tagFiles.empty() || options.saveDir)) {
-        throw UsageError(std::string("--tag, --tags, --save and --save-dir are for the simulated driver, "
-                                     "not with --reader ") +
-                         (options.reader == ReaderChoice::Ble ? "ble" : "nfc"));
+    const char* realReader = options.reader == ReaderChoice::Ble ? "ble" : "nfc";
+    if (isReal(options.reader) && (options.tagFile || options.saveFile)) {
+        throw UsageError(std::string("--tag and --save are for the simulated driver, not with --reader ") +
+                         realReader);
+    }
+    if (isReal(options.reader) && (!options.tagFiles.empty() || options.saveDir)) {
+        throw UsageError(
+            std::string("--tags and --save-dir are for the simulated drivers, not with --reader ") +
+            realReader);
     }
     if (options.pcscReader && options.reader != ReaderChoice::Nfc) {
         throw UsageError("--pcsc-reader goes with --reader nfc");
