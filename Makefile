@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= $(shell nproc)
 
-.PHONY: run run-headless test build bootstrap asan tsan clang fuzz ci-full bench format clean
+.PHONY: run run-headless test build package bootstrap asan tsan clang fuzz ci-full bench format clean
 
 bootstrap:
 	@scripts/bootstrap
@@ -35,6 +35,11 @@ run-headless: build
 	    --set nfc_data_addr_dc_aoc.output_current=700 \
 	    --set nfc_data_addr_dc_aoc.aoc_config.aoc_enable=1 \
 	    --set nfc_data_addr_dc_memory_bank_01.luminaire_gtin=4012345000009
+
+# The Debian package of the programs, the library and their files, in build/$(PRESET)/package
+# (CPack; dependencies from dpkg-shlibdeps). Install it with `apt install ./build/default/package/wynfc_*.deb`.
+package: build
+	@cmake --build --preset $(PRESET) --target package
 
 # Every test, through CTest.
 test: build
