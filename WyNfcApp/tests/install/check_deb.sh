@@ -48,7 +48,7 @@ files=(usr/bin/wynfc "usr/$libdir/$soname" "usr/$libdir/libwy_nfc_mapping.so"
     usr/include/wy_nfc_mapping/ApiHeader.h usr/share/wynfc/address_map.json usr/share/wynfc/index.html
     usr/share/man/man1/wynfc.1.gz usr/share/bash-completion/completions/wynfc
     usr/share/doc/wynfc/copyright usr/share/doc/wynfc/changelog.Debian.gz)
-$app_built && files+=(usr/bin/WyNfcApp "usr/share/applications/$app_id.desktop"
+$app_built && files+=(usr/bin/WyNfcApp usr/share/man/man1/WyNfcApp.1.gz "usr/share/applications/$app_id.desktop"
     "usr/share/metainfo/$app_id.metainfo.xml" "usr/share/icons/hicolor/scalable/apps/$app_id.svg")
 for file in "${files[@]}"; do
     grep -q " \./$file\( ->\|$\)" <<<"$contents" || fail "the package lacks /$file"
@@ -67,4 +67,14 @@ run() { env -u WYNFC_RESOURCES -u WYNFC_DATA_DIR LD_LIBRARY_PATH="$root/usr/$lib
 WYNFC_TIME_SCALE=0.05 run read --json | tail -n 1 | grep -q '"Read completed"' || fail "wynfc read from the package"
 MANWIDTH=100 man -l -Tutf8 "$root/usr/share/man/man1/wynfc.1.gz" 2>/dev/null | grep -q 'wynfc' ||
     fail "man cannot show the packaged manual page"
+if $app_built; then
+    # The application's page: no warning, and every option its --help lists.
+    page=$root/usr/share/man/man1/WyNfcApp.1.gz
+    warnings=$(MANROFFSEQ='' man --warnings -l -Tutf8 "$page" 2>&1 >/dev/null)
+    [[ -z "$warnings" ]] || fail "WyNfcApp's manual page renders with warnings: $warnings"
+    text=$(MANWIDTH=200 man -l -Tutf8 "$page" 2>/dev/null | sed 's/.\x08//g')
+    for option in $(env -u DISPLAY -u WAYLAND_DISPLAY "$build/WyNfcApp/WyNfcApp" --help | grep -o -- '--[a-z-]*' | sort -u); do
+        grep -q -- "$option" <<<"$text" || fail "WyNfcApp's manual page does not mention $option"
+    done
+fi
 rm -rf "$work"
