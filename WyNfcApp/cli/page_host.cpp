@@ -307,6 +307,9 @@ void PageHost::awaitRealTag(int runsBefore, int detectionsBefore, int sessionsBe
     if (mReader != ReaderChoice::Nfc) {
         return;
     }
+    if (mInterrupted) {
+        mSheet->closeSheet(); // interrupt() came before this job's session was made
+    }
     const auto signal = std::make_shared<WakeSignal>();
     const auto detected = mSheet->detections.observe([signal](int) { signal->wake(); });
     const auto ended = mSheet->endedThrough.observe([signal](int) { signal->wake(); });
@@ -436,6 +439,7 @@ Bytes PageHost::inventoryUid() {
 }
 
 void PageHost::interrupt() {
+    mInterrupted = true;
     if (mReader == ReaderChoice::Nfc) {
         mSheet->closeSheet();
     }

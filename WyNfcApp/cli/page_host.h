@@ -14,6 +14,7 @@
 #include "web/page_events.h"
 #include "work/work_page.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -80,8 +81,8 @@ public:
     // With a Bluetooth reader, between jobs: asks the reader which tag is in its field (an
     // inventory); the UID of the first one, empty when there is none or no answer.
     Bytes inventoryUid();
-    // Ends a wait for a tag on a real NFC reader (its sheet is closed, as the user would). Any
-    // thread; a job under way runs to its end.
+    // Ends a wait for a tag on a real NFC reader (its sheet is closed, as the user would), and
+    // every later one at once. Any thread; a job under way runs to its end.
     void interrupt();
     // Waits until the page's jobs have ended and the main queue is idle.
     void settle();
@@ -123,6 +124,7 @@ private:
     Timing mTiming;
     std::shared_ptr<VirtualTag> mTag;
     std::shared_ptr<SimulatedTagQueue> mQueue;
+    std::atomic<bool> mInterrupted{false};
     ReaderChoice mReader;
     std::optional<std::string> mDevice;
     std::shared_ptr<CentralWatch> mCentralWatch = std::make_shared<CentralWatch>();

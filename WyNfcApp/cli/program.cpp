@@ -217,6 +217,8 @@ private:
     // and the run waits until it has gone.
     void waitUntilTakenAway(const std::string& uid);
     void driverDone();
+    // The driver of this number is being read (or, after a wait for a driver to be taken
+    // away, has been read and is not one met before).
     void announce(int number);
     void print(const DriverRecord& record);
     void printSummary();
@@ -300,7 +302,11 @@ std::unique_ptr<DriverJob> ProductionRun::nextDriver() {
             continue;
         }
         auto driver = std::make_unique<DriverJob>(mSession, mOptions, *mMap);
-        announce(static_cast<int>(mRecords.size()) + 1);
+        // The reads that look whether a driver already handled has gone are not announced.
+        const bool announced = !mAskedToTakeAway;
+        if (announced) {
+            announce(static_cast<int>(mRecords.size()) + 1);
+        }
         try {
             driver->read();
         } catch (const NoTagPresented&) {
@@ -319,6 +325,9 @@ std::unique_ptr<DriverJob> ProductionRun::nextDriver() {
             continue;
         }
         mAskedToTakeAway.reset();
+        if (!announced) {
+            announce(static_cast<int>(mRecords.size()) + 1);
+        }
         return driver;
     }
     return nullptr;
