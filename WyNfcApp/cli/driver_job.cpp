@@ -39,6 +39,7 @@ const std::vector<std::string>& DriverJob::verify() {
     const JobOutcome reread =
         runJob(mSession, mOptions, "verify read", [&] { return mSession.host->read(); });
     mVerifyRan = true;
+    mVerifyUid = mSession.host->lastTagUid();
     mMismatches = reread.completed
                       ? cli::verify(mList, mMap, ReadValues::fromEvents(eventsSince(first)))
                       : std::vector<std::string>{"the driver could not be read back: " + reread.status};

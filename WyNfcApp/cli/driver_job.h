@@ -35,6 +35,8 @@ public:
     const std::optional<JobOutcome>& readOutcome() const { return mRead; }
     const std::optional<JobOutcome>& writeOutcome() const { return mWrite; }
     bool verifyRan() const { return mVerifyRan; }
+    // The UID the verify read found; empty when unknown.
+    const Bytes& verifyUid() const { return mVerifyUid; }
     const std::vector<std::string>& mismatches() const { return mMismatches; }
     const WriteList& written() const { return mList; }
     // Values in the list.
@@ -52,6 +54,7 @@ private:
     WriteList mList;
     std::optional<JobOutcome> mWrite;
     bool mVerifyRan = false;
+    Bytes mVerifyUid;
     std::vector<std::string> mMismatches;
 };
 

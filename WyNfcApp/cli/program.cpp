@@ -406,6 +406,15 @@ DriverRecord ProductionRun::program(DriverJob& driver, int number) {
         return record;
     }
     record.mismatches = driver.verify();
+    if (!driver.verifyUid().empty() && !record.uid.empty() &&
+        toHex(driver.verifyUid()) != toHex(record.uid)) {
+        // Another driver was laid on the reader meanwhile: which one was written is not known.
+        record.result = Result::Failed;
+        record.verify = "mismatch";
+        record.message = "the driver " + toHex(driver.verifyUid()) +
+                         " answered the read back: this driver's write is not confirmed";
+        return record;
+    }
     if (!record.mismatches.empty()) {
         record.result = Result::Failed;
         record.verify = "mismatch";
