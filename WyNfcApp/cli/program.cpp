@@ -242,6 +242,7 @@ private:
     std::optional<std::string> mAskedToTakeAway;
     std::optional<std::pair<std::int64_t, std::int64_t>> mProduct; // of the first driver programmed
     std::vector<DriverRecord> mRecords;
+    int mAnnounced = 0; // the number of the driver announced last
     std::string mEnding;
     bool mStoppedEarly = false; // the increment's range ran out, or the report could not be written
 };
@@ -287,6 +288,10 @@ std::optional<std::string> ProductionRun::stopReason() {
 }
 
 void ProductionRun::announce(int number) {
+    if (number == mAnnounced) {
+        return; // a real NFC reader's wait for a tag started again
+    }
+    mAnnounced = number;
     if (mOptions.json) {
         mOut << ordered_json{{"driver", number}, {"event", "started"}}.dump() << '\n' << std::flush;
     } else {
