@@ -13,6 +13,7 @@
 #include "platform/sim/tag_image.h"
 #include "readers/shared_api.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -126,11 +127,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if ((options.device && options.reader != ReaderChoice::Ble) ||
         (options.pcscReader && options.reader != ReaderChoice::Nfc) ||
-        (isReal(options.reader) && (options.tagFile || options.saveFile))) {
+        (isReal(options.reader) &&
+         (options.tagFile || options.saveFile || !options.tagFiles.empty() || options.saveDir))) {
         fail("reader options were accepted with another reader");
+    }
+    if ((options.count && *options.count < 1) || std::any_of(options.tagFiles.begin(), options.tagFiles.end(),
+                                                             [](const auto& f) { return f.empty(); })) {
+        fail("a count below 1 or an empty tag image name was accepted");
     }
     const bool help = options.command == Command::Help;
     if ((options.command == Command::Write && options.valuesFile.has_value() == !options.sets.empty()) ||
+        (options.command == Command::Program && !options.valuesFile) ||
         (options.command == Command::Dump && !options.outFile) ||
         (options.command == Command::Restore && !options.imageFile) ||
         (options.command == Command::Decode &&
