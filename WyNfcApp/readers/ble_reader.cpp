@@ -55,6 +55,18 @@ Bytes BleReader::tagId() const {
     return mTagID;
 }
 
+std::optional<Bytes> BleReader::tagUid() const {
+    // The inventory's data: the number of records, then per record the transponder type,
+    // the DSFID and the UID (8 bytes). The jobs address the first tag.
+    const Bytes id = tagId();
+    constexpr std::size_t kUidStart = 3;
+    constexpr std::size_t kUidSize = 8;
+    if (id.size() < kUidStart + kUidSize || id[0] == 0) {
+        return std::nullopt;
+    }
+    return Bytes(id.begin() + kUidStart, id.begin() + kUidStart + kUidSize);
+}
+
 void BleReader::onPeripheralDiscovered(const std::shared_ptr<Peripheral>& peripheral) {
     std::shared_ptr<BleScanDelegate> receiver;
     {

@@ -75,6 +75,8 @@ public:
 
     // The data field of the last successful inventory (`mTagID`).
     Bytes tagId() const;
+    // The first tag's UID in it, when an inventory found a tag.
+    std::optional<Bytes> tagUid() const override;
 
     // Writes the frame and waits for its answer: the parsed frame; after an error status, a
     // record of its start byte and status only; the default record after an unusable frame or

@@ -75,6 +75,14 @@ bool NfcReader::isWriteMode() const {
     return mIsWriteMode;
 }
 
+std::optional<Bytes> NfcReader::tagUid() const {
+    const Connection connection = currentConnection();
+    if (!connection.tag) {
+        return std::nullopt;
+    }
+    return connection.tag->identifier();
+}
+
 void NfcReader::tagReaderSessionDidBecomeActive(const std::shared_ptr<TagReaderSession>&) {
     log("tagReaderSessionDidBecomeActive");
     sendEvent(kEventOpened, std::nullopt, false);

@@ -65,6 +65,9 @@ public:
     // The write flag given to the last startScan.
     bool isWriteMode() const;
 
+    // The connected tag's identifier.
+    std::optional<Bytes> tagUid() const override;
+
     void tagReaderSessionDidBecomeActive(const std::shared_ptr<TagReaderSession>& session) override;
     void tagReaderSessionDidDetect(const std::shared_ptr<TagReaderSession>& session,
                                    const std::vector<std::shared_ptr<NfcTag>>& tags) override;

@@ -71,6 +71,10 @@ public:
     // areas in one command may do so; an empty list ends the plan. What the reads return is
     // the same either way. Readers that read area by area ignore it.
     virtual void planReads(const std::vector<std::string>& areas) { (void)areas; }
+
+    // The UID of the tag the reader last found, as the tag reports it (least significant byte
+    // first); nothing before a tag was found, or from a reader that does not know it.
+    virtual std::optional<Bytes> tagUid() const { return std::nullopt; }
 };
 
 } // namespace wynfc

@@ -23,6 +23,16 @@ inline constexpr const char* kProfileEvent = "PROFILE_EVENT";
 inline constexpr const char* kExportProfileRequest = "EXPORT_PROFILE";
 inline constexpr const char* kImportProfileRequest = "IMPORT_PROFILE";
 
+// Page requests of the production mode: "WATCH_JOBS:on" (or "off") has the end of each read
+// and write run reported with one "JOB_EVENT"; "NEXT_DRIVER:" says that the page is done with
+// the driver on the reader.
+inline constexpr const char* kWatchJobsRequest = "WATCH_JOBS";
+inline constexpr const char* kNextDriverRequest = "NEXT_DRIVER";
+// The end of a run: a JSON object with "job" ("read" or "write"), "outcome" ("completed" or
+// "failed"), "uid" (the tag's UID in hexadecimal, most significant byte first; null when no
+// tag was known) and "message" (what failed; empty when completed).
+inline constexpr const char* kJobEvent = "JOB_EVENT";
+
 // "javascript:WyNfcEventCallback('UPDATE_EVENT','<name>:<json>')"
 std::string updateEventScript(std::string_view name, std::string_view json);
 // "javascript:WyNfcEventCallback('<event>','<payload>')"

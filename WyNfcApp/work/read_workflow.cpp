@@ -110,6 +110,7 @@ void WorkPage::runReadWorkflow() {
         return; // no tag: not a run
     }
     state.modify([](WorkPageState& s) { s.mDisableCancel = true; });
+    const std::optional<Bytes> uid = reader->tagUid();
 
     ReadPlan plan(*reader);
     plan.next({NfcDataHandler::kIdentificationArea, kPropertiesArea, kCapabilitiesArea, kGtinArea});
@@ -195,6 +196,7 @@ void WorkPage::runReadWorkflow() {
             }
         });
     }
+    reportRunEnd("read", readOk, uid);
 }
 
 void WorkPage::writeModePresenceStep() {

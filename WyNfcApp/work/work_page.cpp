@@ -8,6 +8,8 @@
 #include "web/page_events.h"
 #include "work/page_data.h"
 
+#include <nlohmann/json.hpp>
+
 #include <utility>
 
 namespace wynfc {
@@ -210,6 +212,12 @@ void WorkPage::handlePageRequest(const std::string& method, const std::string& d
         exportProfile(data);
     } else if (method == kImportProfileRequest) {
         importProfile();
+    } else if (method == kWatchJobsRequest) {
+        mWatchJobs = data == "on";
+    } else if (method == kNextDriverRequest) {
+        if (mEnvironment.nextDriver) {
+            mEnvironment.nextDriver();
+        }
     } else if (method == kGetPageDataRequest) {
         if (mEnvironment.bundle) {
             mDataHandler->sendEvent(kPageDataCallback, pageDataPayload(*mEnvironment.bundle));
@@ -384,6 +392,37 @@ void WorkPage::afterDelayedEnding(std::function<void(WorkPage&)> task) {
 
 void WorkPage::markRunEnded() {
     state.modify([](WorkPageState& s) { ++s.mRunsEnded; });
+}
+
+void WorkPage::reportRunEnd(std::string_view job, bool completed, const std::optional<Bytes>& uid) {
+    if (!mWatchJobs) {
+        return;
+    }
+    const std::string payload =
+        jobEventPayload(job, completed, uid, completed ? std::string() : snapshot().mErrorTips);
+    if (mMode == ReaderMode::BLE) {
+        afterDelayedEnding([payload](WorkPage& page) { page.mDataHandler->sendEvent(kJobEvent, payload); });
+    } else {
+        onMainQueue([&] { mDataHandler->sendEvent(kJobEvent, payload); });
+    }
+}
+
+std::string jobEventPayload(std::string_view job, bool completed, const std::optional<Bytes>& uid,
+                            std::string_view message) {
+    nlohmann::json event = {{"job", job},
+                            {"outcome", completed ? "completed" : "failed"},
+                            {"uid", nullptr},
+                            {"message", message}};
+    if (uid && !uid->empty()) {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        std::string text;
+        for (auto byte = uid->rbegin(); byte != uid->rend(); ++byte) {
+            text += kDigits[*byte >> 4];
+            text += kDigits[*byte & 0x0F];
+        }
+        event["uid"] = text;
+    }
+    return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 void WorkPage::finishNfcSession(const std::string& message, bool success) {

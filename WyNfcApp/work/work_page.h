@@ -14,12 +14,14 @@
 #include "work/my_tab_data.h"
 #include "work/work_page_state.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 namespace wynfc {
@@ -40,7 +42,15 @@ struct WorkPageEnvironment {
     // The file dialogs for saving and loading configuration profiles; none where the host
     // has no desktop (the profile requests then fail).
     std::shared_ptr<FileChooser> fileChooser;
+    // Called on the main queue when the page is done with the driver on the reader
+    // ("NEXT_DRIVER"): a simulated host brings the next driver. Real readers need nothing:
+    // the person takes the driver away.
+    std::function<void()> nextDriver;
 };
+
+// The payload of a "JOB_EVENT" (web/page_events.h).
+std::string jobEventPayload(std::string_view job, bool completed, const std::optional<Bytes>& uid,
+                            std::string_view message);
 
 // The page on which all reader work happens: it hosts the configuration page, answers its
 // requests, runs the read and write jobs through the page's transport, and keeps the
@@ -163,6 +173,9 @@ private:
     void readArea(const std::string& area, const std::string& key, bool& readOk);
     void finishNfcSession(const std::string& message, bool success);
     void markRunEnded();
+    // Tells a page that watches jobs how the run ended: at once over NFC, after the delayed
+    // ending over Bluetooth (whose ending changes the popup and the scan status). Worker.
+    void reportRunEnd(std::string_view job, bool completed, const std::optional<Bytes>& uid);
     void failWrite(const std::string& message);
     void writeOneArea(const WriteValuesType& entry, bool& ok, int& written, int count);
 
@@ -191,6 +204,8 @@ private:
 
     // A profile dialog is open. Main queue only.
     bool mProfileDialogOpen = false;
+    // "WATCH_JOBS:on": the ends of runs are reported.
+    std::atomic<bool> mWatchJobs{false};
 
     std::mutex mJobsMutex;
     std::condition_variable mJobsDone;

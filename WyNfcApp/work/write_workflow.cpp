@@ -58,6 +58,8 @@ void WorkPage::runWriteWorkflow(const std::string& data) {
         changeScanWorkStatus(s, RunStatus::PAUSE_STATUS);
         s.mDisableCancel = true;
     });
+    const std::shared_ptr<IReader> reader = mDataHandler->getReader();
+    const std::optional<Bytes> uid = reader ? reader->tagUid() : std::nullopt;
 
     // "<device type>,<device sub type>:<values>"; anything else is refused before the tag
     // is touched, and ends like a request the driver does not match: the session closes, or
@@ -70,6 +72,7 @@ void WorkPage::runWriteWorkflow(const std::string& data) {
         logLine(TAG, "Wrint data is incorrect format");
         failWrite("Data incorrect format");
         markRunEnded();
+        reportRunEnd("write", false, uid);
         return;
     }
     const auto deviceType = decimal(pieces[0]);
@@ -79,11 +82,13 @@ void WorkPage::runWriteWorkflow(const std::string& data) {
     if (!deviceType || !deviceSubType || *deviceType != tagType || *deviceSubType != tagSubType) {
         failWrite("Driver subtype is not match.");
         markRunEnded();
+        reportRunEnd("write", false, uid);
         return;
     }
     if (tagType == -1 || tagSubType == -1) {
         failWrite("Read necessary data is failed");
         markRunEnded();
+        reportRunEnd("write", false, uid);
         return;
     }
 
@@ -114,6 +119,7 @@ void WorkPage::runWriteWorkflow(const std::string& data) {
     if (mMode == ReaderMode::BLE) {
         afterDelayedEnding([](WorkPage& page) { page.closeWaitingPopup(); });
     }
+    reportRunEnd("write", success, uid);
 }
 
 void WorkPage::writeOneArea(const WriteValuesType& entry, bool& ok, int& written, int count) {

@@ -142,6 +142,7 @@ public:
         environment.bundle = std::make_shared<FolderBundle>(WYNFC_RESOURCES_DIR, "1.2.3");
         environment.platform = {nfc, radio.centralFactory(*main), main, mTiming};
         environment.fileChooser = files;
+        environment.nextDriver = [this] { ++nextDrivers; };
         page = WorkPage::create(mode, environment);
         web->setScriptObserver([this](const std::string& script) {
             std::lock_guard lock(mScriptsMutex);
@@ -352,6 +353,7 @@ public:
     std::shared_ptr<ScriptedFileChooser> files = std::make_shared<ScriptedFileChooser>(main);
     std::shared_ptr<MyTabData> tabs = std::make_shared<MyTabData>();
     std::atomic<int> dismissed{0};
+    std::atomic<int> nextDrivers{0}; // "NEXT_DRIVER" requests that reached the host
     std::shared_ptr<WorkPage> page;
 
 private:
