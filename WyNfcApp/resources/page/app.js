@@ -5,6 +5,8 @@
 (function (global) {
   const { Editor, AREA_OF_KEY } = global.WyEditor;
   const { View } = global.WyView;
+  const { Production } = global.WyProduction;
+  const { ProductionView } = global.WyProductionView;
 
   const editor = new Editor();
   const $ = (id) => document.getElementById(id);
@@ -13,6 +15,8 @@
   let profileBusy = false;  // a file dialog of the native side is open
   let pageDataReady = false;
   const waitingEvents = [];
+  let productionView = null;
+  const production = new Production(post, () => { if (productionView) productionView.draw(); updateModes(); });
 
   function post(method, data) {
     const handlers = global.webkit && global.webkit.messageHandlers;
@@ -111,12 +115,19 @@
   }
 
   function onProfileEvent(payload) {
-    profileBusy = false;
-    updateControls();
     let answer;
     try {
       answer = JSON.parse(payload);
     } catch (e) {
+      answer = null;
+    }
+    if (production.choosing) { // the production mode's profile
+      production.profileAnswer(answer || { outcome: "failed", message: "The file dialog answered in a way the page cannot read." });
+      return;
+    }
+    profileBusy = false;
+    updateControls();
+    if (!answer) {
       warn("The file dialog answered in a way the page cannot read.");
       return;
     }
@@ -158,7 +169,8 @@
   }
 
   function handleEvent(event, payload) {
-    if (event === "UPDATE_EVENT") onUpdate(String(payload));
+    if (production.takes(event, payload)) production.onEvent(event, String(payload));
+    else if (event === "UPDATE_EVENT") onUpdate(String(payload));
     else if (event === "NOTIFY_EVENT" && payload === "WRITE_EVENT") onWriteEvent();
     else if (event === "GET_VERSION_CALLBACK") $("version").textContent = "Version " + payload;
     else if (event === "PROFILE_EVENT") onProfileEvent(String(payload));
@@ -167,7 +179,9 @@
   global.WyNfcEventCallback = function (event, payload) {
     if (event === "PAGE_DATA_CALLBACK") {
       try {
-        editor.setPageData(JSON.parse(payload));
+        const data = JSON.parse(payload);
+        editor.setPageData(data);
+        production.setPageData(data);
       } catch (e) {
         warn("The descriptions of the settings could not be loaded; values are shown by their raw names.");
       }
@@ -213,8 +227,44 @@
     post("SHOW_WRITE_MODE_POPUP");
   }
 
+  // The two modes: the editor of one driver, and production, one profile for driver after
+  // driver. While a run goes on, the editor is out of reach.
+  function showMode(production_) {
+    $("editor-panel").hidden = production_;
+    $("production").hidden = !production_;
+    document.querySelector(".actions").hidden = production_;
+    document.body.classList.toggle("mode-production", production_);
+    for (const [id, selected] of [["mode-edit", !production_], ["mode-production", production_]]) {
+      $(id).setAttribute("aria-selected", selected ? "true" : "false");
+      $(id).tabIndex = selected ? 0 : -1;
+    }
+    if (production_) productionView.draw();
+  }
+  function updateModes() {
+    $("mode-edit").disabled = production.running;
+  }
+
   function wire() {
     view = new View(editor, edited);
+    productionView = new ProductionView(production);
+    $("mode-edit").addEventListener("click", () => showMode(false));
+    $("mode-production").addEventListener("click", () => {
+      if (pendingWrite !== null || profileBusy) return; // the editor's write or dialog is under way
+      showMode(true);
+    });
+    document.querySelector(".modes").addEventListener("keydown", (e) => {
+      if (e.key !== "ArrowLeft" && e.key !== "ArrowRight") return;
+      const target = e.key === "ArrowRight" ? $("mode-production") : $("mode-edit");
+      if (!target.disabled) {
+        target.click();
+        target.focus();
+      }
+    });
+    $("production-choose").addEventListener("click", () => production.chooseProfile());
+    $("production-start").addEventListener("click", () => {
+      if (production.start()) $("production-stop").focus();
+    });
+    $("production-stop").addEventListener("click", () => production.stop());
     $("read").addEventListener("click", () => {
       pendingWrite = null;
       say("Lay the driver on the reader.");
@@ -274,6 +324,6 @@
     setTimeout(pageDataArrived, 3000);
   }
 
-  global.WyPage = { editor, importProfile, get view() { return view; }, get pendingWrite() { return pendingWrite; } };
+  global.WyPage = { editor, production, importProfile, get view() { return view; }, get pendingWrite() { return pendingWrite; } };
   wire();
 })(window);
