@@ -32,14 +32,38 @@ AppOptions takeAppOptions(std::vector<std::string>& arguments) {
             rest.push_back(argument);
         } else if (argument == "--simulate") {
             options.simulate = true;
-            options.simulateImage.reset();
+            options.simulateImages.clear();
         } else if (argument.rfind("--simulate=", 0) == 0) {
             options.simulate = true;
-            const std::string image = argument.substr(11);
-            if (image.empty()) {
-                throw UsageError("--simulate= needs a driver image file");
+            options.simulateImages.clear();
+            const std::string list = argument.substr(11);
+            std::size_t start = 0;
+            for (;;) {
+                const std::size_t comma = std::min(list.find(',', start), list.size());
+                if (comma == start) {
+                    throw UsageError(list.empty() ? "--simulate= needs a driver image file"
+                                                  : "--simulate= has an empty file name in its list");
+                }
+                options.simulateImages.emplace_back(list.substr(start, comma - start));
+                if (comma == list.size()) {
+                    break;
+                }
+                start = comma + 1;
             }
-            options.simulateImage = image;
+        } else if (argument == "--save-dir" || argument.rfind("--save-dir=", 0) == 0) {
+            std::string folder;
+            if (argument == "--save-dir") {
+                if (i + 1 >= arguments.size()) {
+                    throw UsageError("--save-dir needs a folder");
+                }
+                folder = arguments[++i];
+            } else {
+                folder = argument.substr(11);
+            }
+            if (folder.empty()) {
+                throw UsageError("--save-dir needs a folder");
+            }
+            options.saveDir = folder;
         } else if (argument == "--save" || argument.rfind("--save=", 0) == 0) {
             std::string file;
             if (argument == "--save") {
@@ -62,12 +86,15 @@ AppOptions takeAppOptions(std::vector<std::string>& arguments) {
             rest.push_back(argument);
         }
     }
+    if (options.saveFile && options.simulateImages.size() > 1) {
+        throw UsageError("--save keeps one driver; with several images use --save-dir");
+    }
     arguments = std::move(rest);
     return options;
 }
 
 std::string appUsageText() {
-    return "Usage: WyNfcApp [--simulate[=IMAGE]] [--save FILE]\n"
+    return "Usage: WyNfcApp [--simulate[=IMAGE[,IMAGE...]]] [--save FILE] [--save-dir DIR]\n"
            "\n"
            "Reads and writes the settings of LED drivers with an NFC tag.\n"
            "\n"
@@ -78,8 +105,13 @@ std::string appUsageText() {
            "                      through pcscd: the home page offers NFC while pcscd lists\n"
            "                      a reader, as readers are plugged in and out. When pcscd is\n"
            "                      not running at start, the NFC mode uses the simulated\n"
-           "                      driver instead, and the window's title says so\n"
+           "                      driver instead, and the window's title says so.\n"
+           "                      Several images (a comma list) are laid on the simulated\n"
+           "                      readers one after another: the next each time the page is\n"
+           "                      done with a driver, as in the page's production mode\n"
            "  --save FILE         write the simulated driver to FILE when the window closes\n"
+           "  --save-dir DIR      write each simulated driver's image into DIR, under its\n"
+           "                      file's name, when the window closes\n"
            "  --version           print the version\n"
            "  --help              print this text\n";
 }
@@ -137,21 +169,30 @@ int MainApp::run(int argc, char** argv) {
         return 0;
     }
 
-    // The simulated driver: this build's readers.
-    const auto image = options.simulateImage.value_or(bundle->folder() / "samples" / "full_feature.json");
-    std::shared_ptr<VirtualTag> tag;
+    // The simulated driver, or drivers one after another: this build's readers.
+    std::vector<std::filesystem::path> images = options.simulateImages;
+    if (images.empty()) {
+        images.push_back(bundle->folder() / "samples" / "full_feature.json");
+    }
+    const auto image = images.front();
+    const Timing timing;
+    std::unique_ptr<SimulatedDriver> simulated;
     try {
-        tag = VirtualTag::load(image);
+        if (images.size() == 1) {
+            simulated = std::make_unique<SimulatedDriver>(VirtualTag::load(image), timing);
+        } else {
+            simulated = std::make_unique<SimulatedDriver>(SimulatedTagQueue::load(images), timing);
+        }
     } catch (const std::exception& error) {
         std::cerr << "WyNfcApp: cannot use the driver image: " << error.what() << '\n';
         return 2;
     }
+    SimulatedDriver& driver = *simulated;
+    const std::shared_ptr<VirtualTag> tag = driver.tag();
 
     startUp(*bundle);
 
     auto mainQueue = std::make_shared<GLibMainQueue>();
-    const Timing timing;
-    SimulatedDriver driver(tag, timing);
     std::unique_ptr<MainWindow> window;
     ShellContext context;
     context.bundle = bundle;
@@ -163,7 +204,11 @@ int MainApp::run(int argc, char** argv) {
     // page shows the NFC card while the daemon lists a reader, and the title names it. When the
     // daemon does not answer at start, the NFC mode works on the simulated driver instead.
     std::shared_ptr<TagReaderService> tagReaders = driver.tagReader();
-    const std::string simulatedName = "simulated driver (" + image.filename().string() + ")";
+    const std::string simulatedName = images.size() == 1
+                                          ? "simulated driver (" + image.filename().string() + ")"
+                                          : std::to_string(images.size()) + " simulated drivers in turn (" +
+                                                image.filename().string() + " first)";
+    context.nextDriver = [&driver] { driver.nextDriver(); };
     std::function<std::string()> title = [simulatedName] { return "WyNfc — " + simulatedName; };
     if (!options.simulate) {
 #ifdef WYNFC_HAVE_PCSC
@@ -171,6 +216,7 @@ int MainApp::run(int argc, char** argv) {
         auto pcsc = std::make_shared<PcscTagReaderService>(std::nullopt, timing);
         if (pcsc->serviceRunning()) {
             tagReaders = pcsc;
+            context.nextDriver = {}; // the readers are real: a person takes the driver away
             title = [pcsc] {
                 return pcscWindowTitle(pcsc->serviceRunning() ? std::optional(pcsc->readerNames())
                                                               : std::nullopt);
@@ -222,6 +268,19 @@ int MainApp::run(int argc, char** argv) {
             saveTagImage(tag->image(), *options.saveFile);
         } catch (const std::exception& error) {
             std::cerr << "WyNfcApp: the driver was not saved: " << error.what() << '\n';
+            return 1;
+        }
+    }
+    if (options.saveDir) {
+        try {
+            if (driver.queue()) {
+                driver.queue()->saveAll(*options.saveDir);
+            } else {
+                std::filesystem::create_directories(*options.saveDir);
+                saveTagImage(tag->image(), *options.saveDir / image.filename());
+            }
+        } catch (const std::exception& error) {
+            std::cerr << "WyNfcApp: the drivers were not saved: " << error.what() << '\n';
             return 1;
         }
     }

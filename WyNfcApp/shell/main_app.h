@@ -20,10 +20,15 @@ struct AppOptions {
     // Both readers simulated (--simulate); else the Bluetooth mode uses the machine's
     // Bluetooth through BlueZ.
     bool simulate = false;
-    // The driver image the simulated readers hold (the full-feature sample when empty).
-    std::optional<std::filesystem::path> simulateImage;
+    // The driver images the simulated readers hold (the full-feature sample when empty): one
+    // stays on the readers; several are laid on them one after another, the next each time
+    // the page is done with a driver.
+    std::vector<std::filesystem::path> simulateImages;
     // Where the simulated driver is saved when the application ends.
     std::optional<std::filesystem::path> saveFile;
+    // The folder where each simulated driver's image is saved, under its file's name, when
+    // the application ends.
+    std::optional<std::filesystem::path> saveDir;
     bool help = false;
     bool version = false;
 };

@@ -8,6 +8,7 @@
 #include "work/my_tab_data.h"
 #include "work/work_page.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ struct ShellContext {
     std::shared_ptr<MyTabData> tabData = std::make_shared<MyTabData>();
     // Where feedback mail goes.
     std::string feedbackRecipient = "feedback@wynfc.example";
+    // Brings the next simulated driver onto the readers when a page is done with one
+    // ("NEXT_DRIVER"); empty with real readers.
+    std::function<void()> nextDriver;
     // Every work page opened, so that the application can let their last jobs end before
     // it quits.
     std::vector<std::weak_ptr<WorkPage>> openedPages;

@@ -60,6 +60,7 @@ WorkPageView::WorkPageView(ReaderMode mode, const ShellContext& context, std::fu
     environment.bundle = context.bundle;
     environment.platform = context.platform;
     environment.fileChooser = context.fileChooser;
+    environment.nextDriver = context.nextDriver;
     // The page leaves from its own request handling (inside the web view's signal): the
     // view goes on a later turn of the main loop.
     environment.dismiss = [queue = context.platform.mainQueue, alive = std::weak_ptr<bool>(mAlive),

@@ -266,7 +266,7 @@ TEST(AppOptions, TakesItsOwnAndLeavesGtksOptions) {
     std::vector<std::string> arguments{"WyNfcApp", "--simulate=driver.json", "--gapplication-service",
                                        "--save", "out.json"};
     const AppOptions options = takeAppOptions(arguments);
-    EXPECT_EQ(options.simulateImage, std::filesystem::path("driver.json"));
+    EXPECT_EQ(options.simulateImages, std::vector<std::filesystem::path>{"driver.json"});
     EXPECT_EQ(options.saveFile, std::filesystem::path("out.json"));
     EXPECT_EQ(arguments, (std::vector<std::string>{"WyNfcApp", "--gapplication-service"}));
 
@@ -274,6 +274,20 @@ TEST(AppOptions, TakesItsOwnAndLeavesGtksOptions) {
     EXPECT_THROW(takeAppOptions(missing), UsageError);
     std::vector<std::string> empty{"WyNfcApp", "--simulate="};
     EXPECT_THROW(takeAppOptions(empty), UsageError);
+
+    // Drivers one after another, each saved into a folder; a single file to save keeps one.
+    std::vector<std::string> queue{"WyNfcApp", "--simulate=a.json,b.json,a.json", "--save-dir", "out"};
+    const AppOptions queued = takeAppOptions(queue);
+    EXPECT_EQ(queued.simulateImages, (std::vector<std::filesystem::path>{"a.json", "b.json", "a.json"}));
+    EXPECT_EQ(queued.saveDir, std::filesystem::path("out"));
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"WyNfcApp", "--simulate=a.json,,b.json"},
+          std::vector<std::string>{"WyNfcApp", "--simulate=a.json,"},
+          std::vector<std::string>{"WyNfcApp", "--simulate=a.json,b.json", "--save", "x.json"},
+          std::vector<std::string>{"WyNfcApp", "--save-dir"}}) {
+        std::vector<std::string> arguments2 = bad;
+        EXPECT_THROW(takeAppOptions(arguments2), UsageError) << bad[1];
+    }
 }
 
 } // namespace
