@@ -286,6 +286,25 @@ TEST_P(ProgramTest, CtrlCMidDriverReportsItInterrupted) {
 
 INSTANTIATE_TEST_SUITE_P(SimulatedReaders, ProgramTest, ::testing::Values("sim-nfc", "sim-ble"));
 
+TEST(ProgramCountTest, StopsAfterCountDriversWithOneJsonLineEach) {
+    const ProcessResult run =
+        wynfc("program --json --count 2 --reader sim-ble --values " + profile() + " --tags " +
+              makeDriver("c1", "full_feature", 0xA1) + "," + makeDriver("c2", "full_feature", 0xA2) + "," +
+              makeDriver("c3", "full_feature", 0xA3));
+    EXPECT_EQ(run.status, 0) << run.out << run.err;
+    const std::vector<json> lines = jsonLines(run.out);
+    std::vector<std::string> results;
+    for (const json& line : lines) {
+        if (line.contains("result")) {
+            results.push_back(line["result"]);
+        }
+    }
+    EXPECT_EQ(results, (std::vector<std::string>{"programmed", "programmed"})) << run.out;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back()["summary"]["programmed"], 2);
+    EXPECT_THAT(lines.back()["summary"]["ending"].get<std::string>(), HasSubstr("--count"));
+}
+
 TEST(ProgramIncrementTest, StopsWhenTheRangeIsUsedUpAndNeverWraps) {
     const auto report = scratch("range.jsonl");
     std::filesystem::remove(report);
