@@ -233,6 +233,7 @@
     $("editor-panel").hidden = production_;
     $("production").hidden = !production_;
     document.querySelector(".actions").hidden = production_;
+    $("production-bar").hidden = !production_;
     document.body.classList.toggle("mode-production", production_);
     for (const [id, selected] of [["mode-edit", !production_], ["mode-production", production_]]) {
       $(id).setAttribute("aria-selected", selected ? "true" : "false");

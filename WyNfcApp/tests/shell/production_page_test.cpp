@@ -100,6 +100,7 @@ TEST_F(ProductionPage, AProfileThatTheMapDoesNotKnowCannotStartARun) {
     EXPECT_EQ(eval("document.getElementById('production-start').disabled"), "true");
     EXPECT_NE(text("production-problem").find("Unknown area"), std::string::npos)
         << text("production-problem");
+    pageScreenshot("production-page-profile-refused");
     chooseProfile("not json");
     EXPECT_NE(text("production-problem").find("not JSON"), std::string::npos);
     chooseProfile(kProfile.dump());
@@ -139,6 +140,9 @@ TEST_F(ProductionPage, EachDriverOnceAndOnlyTheFirstProductIsProgrammed) {
     EXPECT_EQ(takePosted(), (std::vector<std::string>{"NEXT_DRIVER:", "SHOW_READ_MODE_POPUP:"}))
         << "looked for again, never put in write mode";
     EXPECT_EQ(text("production-note"), "Take that driver off the reader, then lay the next one.");
+    resize(800, 600);
+    pageScreenshot("production-page-already-done-800x600");
+    resize(1024, 768);
 
     // A write that the check read does not find on the driver is a failure, and the run goes on.
     programme(kUidC, "full_feature");
