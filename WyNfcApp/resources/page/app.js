@@ -237,12 +237,11 @@
     document.body.classList.toggle("mode-production", production_);
     for (const [id, selected] of [["mode-edit", !production_], ["mode-production", production_]]) {
       $(id).setAttribute("aria-selected", selected ? "true" : "false");
-      $(id).tabIndex = selected ? 0 : -1;
     }
     if (production_) productionView.draw();
   }
   function updateModes() {
-    $("mode-edit").disabled = production.running;
+    $("mode-edit").disabled = production.running || production.choosing;
   }
 
   function wire() {

@@ -30,8 +30,10 @@
         : "The profile is a file saved with Export in the editor.";
       $("production-choose").disabled = run.running || run.choosing;
       $("production-start").disabled = run.running || !profile || run.choosing;
+      const stopHadFocus = document.activeElement === $("production-stop");
       $("production-start").hidden = run.running;
       $("production-stop").hidden = !run.running;
+      if (stopHadFocus && !run.running) $("production-start").focus(); // the run ended: Start again
       $("production-stop").disabled = run.stopping;
       $("production-stop").textContent = run.stopping ? "Stopping\u2026" : "Stop";
       $("production-problem").textContent = run.profileProblem;

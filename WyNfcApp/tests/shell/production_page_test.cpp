@@ -46,6 +46,8 @@ protected:
     void chooseProfile(const std::string& text, const std::string& file = "/profiles/line-3.json") {
         ASSERT_TRUE(click("production-choose"));
         ASSERT_EQ(takePosted(), std::vector<std::string>{"IMPORT_PROFILE:"});
+        // The answer is the production's: the editor, whose Import would take it, is out of reach.
+        EXPECT_EQ(eval("document.getElementById('mode-edit').disabled"), "true");
         feed("PROFILE_EVENT",
              json({{"request", "IMPORT_PROFILE"}, {"outcome", "loaded"}, {"file", file}, {"text", text}})
                  .dump());
@@ -178,6 +180,7 @@ TEST_F(ProductionPage, StopEndsTheRunOnlyOnceTheDriverInProgressIsDone) {
     EXPECT_NE(text("production-result-reason").find("may hold part of the profile"), std::string::npos);
     EXPECT_EQ(text("production-note"), "Run ended: 0 programmed, 0 refused, 1 failed.");
     EXPECT_EQ(eval("document.getElementById('mode-edit').disabled"), "false");
+    EXPECT_EQ(eval("document.activeElement.id"), "production-start") << "the focus was on Stop, now gone";
 
     // Waiting for a driver, Stop ends the run at once; the editor gets reads again.
     ASSERT_TRUE(click("production-start"));
