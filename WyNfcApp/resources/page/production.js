@@ -4,7 +4,7 @@
 // profile's values in answer to the write event, and a read that checks them. The run keeps
 // a record of each driver. No DOM here; ProductionView draws what the run holds.
 (function (global) {
-  const { Editor, AREA_OF_KEY } = global.WyEditor;
+  const { Editor, AREA_OF_KEY, PROPERTIES } = global.WyEditor;
 
   const PROGRAMMED = "programmed";
   const REFUSED = "refused";
@@ -227,8 +227,8 @@
       this.takeOff = false;
       const kind = driver.editor.driver;
       if (this.product && (kind.deviceType !== this.product.deviceType || kind.subType !== this.product.subType)) {
-        this.finish(REFUSED, "Another kind of driver: type " + kind.deviceType + " / sub type " + kind.subType +
-          ". This run programs type " + this.product.deviceType + " / sub type " + this.product.subType +
+        this.finish(REFUSED, "Another kind of driver: " + productText(kind.deviceType, kind.subType, modelName(driver.editor)) +
+          ". This run programs " + productText(this.product.deviceType, this.product.subType, this.product.model) +
           ". Nothing was written.");
         return;
       }
@@ -306,7 +306,10 @@
           : "What was read back does not fit the profile. Program the driver again.");
         return;
       }
-      if (!this.product) this.product = { deviceType: driver.editor.driver.deviceType, subType: driver.editor.driver.subType };
+      if (!this.product) {
+        const kind = driver.editor.driver;
+        this.product = { deviceType: kind.deviceType, subType: kind.subType, model: modelName(driver.editor) };
+      }
       this.finish(PROGRAMMED, "All " + plural(this.profile.settings, "setting") + " written and checked.");
     }
 
@@ -349,6 +352,16 @@
       if (this.stopping) this.endRun();
       else this.askForDriver();
     }
+  }
+
+  // The model name a driver gives in its product description, if it gives one.
+  function modelName(editor) {
+    const f = editor.field(PROPERTIES + ".model_name");
+    const name = f ? String(f.describe(f.original)).trim() : "";
+    return name || null;
+  }
+  function productText(deviceType, subType, model) {
+    return (model ? model + " (" : "") + "type " + deviceType + " / sub type " + subType + (model ? ")" : "");
   }
 
   function twoDigits(n) {
