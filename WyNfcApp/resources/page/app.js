@@ -264,7 +264,10 @@
     $("production-start").addEventListener("click", () => {
       if (production.start()) $("production-stop").focus();
     });
-    $("production-stop").addEventListener("click", () => production.stop());
+    $("production-stop").addEventListener("click", () => {
+      productionView.stopPressed();
+      production.stop();
+    });
     $("read").addEventListener("click", () => {
       pendingWrite = null;
       say("Lay the driver on the reader.");

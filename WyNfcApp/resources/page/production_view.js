@@ -17,6 +17,11 @@
     constructor(run) {
       this.run = run;
       this.shownRows = 0;
+      this.focusStartAtEnd = false;
+    }
+
+    stopPressed() {
+      this.focusStartAtEnd = true;
     }
 
     draw() {
@@ -30,10 +35,12 @@
         : "The profile is a file saved with Export in the editor.";
       $("production-choose").disabled = run.running || run.choosing;
       $("production-start").disabled = run.running || !profile || run.choosing;
-      const stopHadFocus = document.activeElement === $("production-stop");
       $("production-start").hidden = run.running;
       $("production-stop").hidden = !run.running;
-      if (stopHadFocus && !run.running) $("production-start").focus(); // the run ended: Start again
+      if (this.focusStartAtEnd && !run.running) { // Stop was pressed and has gone: Start takes the focus
+        this.focusStartAtEnd = false;
+        $("production-start").focus();
+      }
       $("production-stop").disabled = run.stopping;
       $("production-stop").textContent = run.stopping ? "Stopping\u2026" : "Stop";
       $("production-problem").textContent = run.profileProblem;
