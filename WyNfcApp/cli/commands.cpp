@@ -251,6 +251,19 @@ int runWrite(const Options& options, std::ostream& out) {
     if (!options.sets.empty()) {
         list = writeListFromSets(options.sets, map, driver.readValues());
     }
+    if (const std::vector<std::string> missing = driver.areasNotRead(list); !missing.empty()) {
+        endProgress();
+        printLinkReports(out, options, session);
+        JobOutcome refused{"Refused",
+                           "the driver does not announce " + joinNames(missing) + "; nothing was written"};
+        if (!options.json) {
+            out << "Refused: the driver does not announce " << joinNames(missing)
+                << "; nothing was written.\n";
+        } else {
+            printOutcome(out, options, refused);
+        }
+        return 1;
+    }
 
     const JobOutcome written = driver.write(list);
     if (options.saveFile) {

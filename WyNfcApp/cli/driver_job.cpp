@@ -24,6 +24,16 @@ bool DriverJob::notSupported() const {
     return mRead && mRead->status == "Not Support this product";
 }
 
+std::vector<std::string> DriverJob::areasNotRead(const WriteList& list) const {
+    std::vector<std::string> missing;
+    for (const WriteValuesType& group : list) {
+        if (mReadValues.areaJson.count(group.name) == 0) {
+            missing.push_back(group.name);
+        }
+    }
+    return missing;
+}
+
 const JobOutcome& DriverJob::write(const WriteList& list) {
     if (!mRead || !mRead->completed) {
         throw std::logic_error("a driver is written only after a read that completed");
@@ -52,6 +62,14 @@ size_t DriverJob::valueCount() const {
         values += group.data.size();
     }
     return values;
+}
+
+std::string joinNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return text;
 }
 
 } // namespace wynfc::cli

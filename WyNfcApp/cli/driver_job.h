@@ -26,6 +26,10 @@ public:
     // The page refused the driver's product.
     bool notSupported() const;
 
+    // The areas of the list that the read did not show. The driver does not announce them, so
+    // the page would never write them: their bytes may hold something else on this driver.
+    std::vector<std::string> areasNotRead(const WriteList& list) const;
+
     // The write job with the values; only after a read that completed.
     const JobOutcome& write(const WriteList& list);
     // The verify read of what write() sent: the values that did not read back as written (a
@@ -57,5 +61,8 @@ private:
     Bytes mVerifyUid;
     std::vector<std::string> mMismatches;
 };
+
+// Names as a worker reads them in a message: "a", "a and b", "a, b and c".
+std::string joinNames(const std::vector<std::string>& names);
 
 } // namespace wynfc::cli

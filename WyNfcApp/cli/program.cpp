@@ -238,7 +238,11 @@ private:
     Session mSession;
 
     // UIDs as hexadecimal text (comparing byte vectors trips GCC 12's overread warning at -O3).
+    // Programmed or refused: not worked on again in this run, whether or not it left between.
     std::set<std::string> mHandled;
+    // The driver worked on last, until a read finds the reader empty or another driver: one
+    // that failed is tried again only once it has been taken away and laid on again.
+    std::optional<std::string> mLastOnReader;
     std::optional<std::string> mAskedToTakeAway;
     std::optional<std::pair<std::int64_t, std::int64_t>> mProduct; // of the first driver programmed
     std::vector<DriverRecord> mRecords;
@@ -302,6 +306,8 @@ void ProductionRun::announce(int number) {
 std::unique_ptr<DriverJob> ProductionRun::nextDriver() {
     while (!stopReason()) {
         if (mOptions.reader == ReaderChoice::Ble && mSession.host->inventoryUid().empty()) {
+            mLastOnReader.reset();
+            mAskedToTakeAway.reset();
             // The Bluetooth reader tells nothing by itself: ask it again after a while.
             mStopWait.sleep(mTiming.scanLoopPeriod);
             continue;
@@ -317,6 +323,8 @@ std::unique_ptr<DriverJob> ProductionRun::nextDriver() {
         } catch (const NoTagPresented&) {
             // No driver yet: the worker may take a while. The page's next read waits again.
             mSession.host->settle();
+            mLastOnReader.reset();
+            mAskedToTakeAway.reset();
             continue;
         } catch (const std::runtime_error&) {
             if (mStop->requested()) {
@@ -325,11 +333,13 @@ std::unique_ptr<DriverJob> ProductionRun::nextDriver() {
             }
             throw;
         }
-        if (!driver->uid().empty() && mHandled.count(toHex(driver->uid())) != 0) {
-            waitUntilTakenAway(toHex(driver->uid()));
+        const std::string uid = toHex(driver->uid());
+        if (!uid.empty() && (mHandled.count(uid) != 0 || mLastOnReader == uid)) {
+            waitUntilTakenAway(uid);
             continue;
         }
         mAskedToTakeAway.reset();
+        mLastOnReader.reset();
         if (!announced) {
             announce(static_cast<int>(mRecords.size()) + 1);
         }
@@ -342,10 +352,16 @@ void ProductionRun::waitUntilTakenAway(const std::string& uid) {
     if (mAskedToTakeAway != uid) {
         mAskedToTakeAway = uid;
         if (mOptions.json) {
-            mOut << ordered_json{{"uid", uid}, {"event", "already handled"}}.dump() << '\n' << std::flush;
+            const char* event = mHandled.count(uid) != 0 ? "already handled" : "still on the reader";
+            mOut << ordered_json{{"uid", uid}, {"event", event}}.dump() << '\n' << std::flush;
         } else {
-            mOut << "Driver " << uid << " was already handled in this run: take it off the reader\n"
-                 << std::flush;
+            if (mHandled.count(uid) != 0) {
+                mOut << "Driver " << uid << " was already handled in this run: take it off the reader\n";
+            } else {
+                mOut << "Driver " << uid
+                     << " is still on the reader: take it off, and lay it on again to try again\n";
+            }
+            mOut << std::flush;
         }
     }
     if (mQueue) {
@@ -395,6 +411,12 @@ DriverRecord ProductionRun::program(DriverJob& driver, int number) {
         return record;
     }
     WriteList list = mIncrement ? mIncrement->apply(mProfile) : mProfile;
+    if (const std::vector<std::string> missing = driver.areasNotRead(list); !missing.empty()) {
+        record.result = Result::Refused;
+        record.message =
+            "the driver does not announce " + joinNames(missing) + " of the profile: not written";
+        return record;
+    }
     if (mIncrement) {
         record.increment = mIncrement->next();
     }
@@ -530,7 +552,10 @@ int ProductionRun::run() {
         printLinkReports(mOut, mOptions, mSession);
         print(record);
         if (!record.uid.empty()) {
-            mHandled.insert(toHex(record.uid));
+            mLastOnReader = toHex(record.uid);
+            if (record.result == Result::Programmed || record.result == Result::Refused) {
+                mHandled.insert(*mLastOnReader);
+            }
         }
         mRecords.push_back(record);
         if (mReport) {

@@ -188,6 +188,18 @@ TEST(WriteCommandTest, UnsupportedDriverIsNotWritten) {
     EXPECT_FALSE(std::filesystem::exists(saved));
 }
 
+// An area the driver does not announce is one the read did not show: the page would never
+// write it, and on this driver its blocks may hold something else.
+TEST(WriteCommandTest, AnAreaTheDriverDoesNotAnnounceIsRefusedUnwritten) {
+    const auto saved = scratch("basic.json");
+    std::filesystem::remove(saved);
+    const ProcessResult run = wynfc("write --tag " + kSamples + "basic.json --save " + saved.string() +
+                                    " --set nfc_data_addr_dc_corridor.presence_level=230");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.out, HasSubstr("does not announce nfc_data_addr_dc_corridor; nothing was written"));
+    EXPECT_FALSE(std::filesystem::exists(saved));
+}
+
 // The command line goes on as soon as a job has ended, where the application keeps its popups
 // up for a moment: the events, the outcome and the driver are the same either way.
 TEST(WriteCommandTest, SkippingTheDelayedEndingsChangesNothingButTime) {

@@ -189,6 +189,28 @@ TEST_P(ProgramTest, ADriverMetAgainIsNotProgrammedAgain) {
     EXPECT_EQ(lines[1]["increment"]["value"], 1);
 }
 
+// A driver that failed is not tried again while it stays on the reader, but is once it has
+// been taken away and laid on again.
+TEST_P(ProgramTest, AFailedDriverIsTriedAgainOnlyOnceLaidOnAgain) {
+    const std::string& reader = GetParam();
+    const std::string failing = makeDriver("fails", "full_feature", 0x64, true);
+    const std::string good = makeDriver("good", "full_feature", 0x65);
+    const auto report = scratch("retry-" + reader + ".jsonl");
+    std::filesystem::remove(report);
+    const ProcessResult run =
+        wynfc("program --reader " + reader + " --values " + profile() + " --tags " + failing + "," + failing +
+              "," + good + "," + failing + " --report " + report.string());
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    const std::vector<json> lines = jsonLines(readAll(report));
+    ASSERT_EQ(lines.size(), 3U) << run.out;
+    EXPECT_EQ(lines[0]["result"], "failed");
+    EXPECT_EQ(lines[1]["result"], "programmed");
+    EXPECT_EQ(lines[2]["result"], "failed");
+    EXPECT_EQ(lines[0]["uid"], lines[2]["uid"]);
+    EXPECT_NE(run.out.find("is still on the reader: take it off, and lay it on again"), std::string::npos)
+        << run.out;
+}
+
 // Ctrl-C while a driver is under way: that driver is reported, the summary printed, and a
 // driver reported as not written was not written.
 TEST_P(ProgramTest, CtrlCMidDriverReportsItInterrupted) {
