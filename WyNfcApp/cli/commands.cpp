@@ -19,6 +19,7 @@
 #include "readers/ble_reader_blocks.h"
 #include "readers/shared_api.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -251,16 +252,31 @@ int runWrite(const Options& options, std::ostream& out) {
     if (!options.sets.empty()) {
         list = writeListFromSets(options.sets, map, driver.readValues());
     }
-    if (const std::vector<std::string> missing = driver.areasNotRead(list); !missing.empty()) {
+    if (const std::vector<std::string> missing = driver.areasNotRead(list);
+        !missing.empty() && options.sets.empty()) {
+        // A profile from another driver: the areas this driver has are written, as the page's
+        // import takes them, and the others are named.
+        std::erase_if(list, [&](const WriteValuesType& group) {
+            return std::find(missing.begin(), missing.end(), group.name) != missing.end();
+        });
+        if (options.json) {
+            out << nlohmann::json{{"skipped", missing}}.dump() << '\n';
+        } else {
+            out << "Skipped: the driver does not announce " << joinNames(missing) << "; "
+                << (list.empty() ? "nothing is left to write" : "the other areas are written") << ".\n";
+        }
+    }
+    if (const std::vector<std::string> missing = driver.areasNotRead(list);
+        !missing.empty() || list.empty()) {
+        // --set naming an area the driver does not announce: the user asked for that very value.
         endProgress();
         printLinkReports(out, options, session);
-        JobOutcome refused{"Refused",
-                           "the driver does not announce " + joinNames(missing) + "; nothing was written"};
-        if (!options.json) {
-            out << "Refused: the driver does not announce " << joinNames(missing)
-                << "; nothing was written.\n";
+        const std::string why = missing.empty() ? "none of the values is for an area the driver announces"
+                                                : "the driver does not announce " + joinNames(missing);
+        if (options.json) {
+            printOutcome(out, options, JobOutcome{"Refused", why + "; nothing was written"});
         } else {
-            printOutcome(out, options, refused);
+            out << "Refused: " << why << "; nothing was written.\n";
         }
         return 1;
     }

@@ -198,6 +198,19 @@ TEST(WriteCommandTest, AnAreaTheDriverDoesNotAnnounceIsRefusedUnwritten) {
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.out, HasSubstr("does not announce nfc_data_addr_dc_corridor; nothing was written"));
     EXPECT_FALSE(std::filesystem::exists(saved));
+
+    // A profile from another driver: the areas this one has are written, the others named.
+    const auto profile = scratch("profile.json");
+    std::ofstream(profile)
+        << R"([{"name": "nfc_data_addr_dc_corridor", "data": [{"propName": "presence_level", "value": 230}]},
+                                 {"name": "nfc_data_addr_dc_aoc", "data": [{"propName": "output_current", "value": 650}]}])";
+    const ProcessResult partly = wynfc("write --tag " + kSamples + "basic.json --save " + saved.string() +
+                                       " --values " + profile.string());
+    EXPECT_EQ(partly.status, 0) << partly.out;
+    EXPECT_THAT(partly.out,
+                HasSubstr("Skipped: the driver does not announce nfc_data_addr_dc_corridor; the other"));
+    EXPECT_THAT(partly.out, HasSubstr("Verified: 1 value(s) in 1 area(s)"));
+    EXPECT_TRUE(std::filesystem::exists(saved));
 }
 
 // The command line goes on as soon as a job has ended, where the application keeps its popups
