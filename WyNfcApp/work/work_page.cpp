@@ -416,7 +416,8 @@ std::string jobEventPayload(std::string_view job, bool completed, const std::opt
     if (uid && !uid->empty()) {
         static constexpr char kDigits[] = "0123456789ABCDEF";
         std::string text;
-        for (auto byte = uid->rbegin(); byte != uid->rend(); ++byte) {
+        // In the order the tag reports it, as tag images, wynfc dump and wynfc program give it.
+        for (auto byte = uid->begin(); byte != uid->end(); ++byte) {
             text += kDigits[*byte >> 4];
             text += kDigits[*byte & 0x0F];
         }

@@ -93,7 +93,7 @@ TEST_P(ProductionRun, ThreeDriversAreProgrammedOrRefusedOnceEachCountedAndListed
     EXPECT_EQ(
         pageEval("[...document.querySelectorAll('#production-list tbody tr')].map((r) => r.dataset.uid + "
                  "' ' + r.dataset.result).join('; ')"),
-        "E00200000000000C programmed; E002116A8B09D2C4 refused; E002082F7C3A1E5B programmed");
+        "0C000000000002E0 programmed; C4D2098B6A1102E0 refused; 5B1E3A7C2F0802E0 programmed");
     EXPECT_EQ(pageText("production-result-word"), "Programmed");
     EXPECT_EQ(pageText("production-note"), "Lay the next driver on the reader.");
     screenshot(*mWindow, mode == ReaderMode::NFC ? "production-run-nfc" : "production-run-ble");

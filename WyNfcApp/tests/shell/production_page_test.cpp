@@ -19,9 +19,9 @@ const json kProfile = json::parse(R"([
   {"name": "nfc_data_addr_dc_dali_setting", "data": [{"propName": "max_level", "value": 200},
                                                      {"propName": "fade_time", "value": 7}]}])");
 
-constexpr const char* kUidA = "E002082F7C3A1E5B";
-constexpr const char* kUidB = "E002116A8B09D2C4";
-constexpr const char* kUidC = "E00200000000000C";
+constexpr const char* kUidA = "5B1E3A7C2F0802E0";
+constexpr const char* kUidB = "C4D2098B6A1102E0";
+constexpr const char* kUidC = "0C000000000002E0";
 
 std::string jobEvent(const std::string& job, const std::string& uid, bool completed = true,
                      const std::string& message = "") {

@@ -12,10 +12,9 @@ using nlohmann::json;
 
 [[maybe_unused]] const auto* const kMap = ::testing::AddGlobalTestEnvironment(new ShippedMapEnvironment);
 
-// The samples' UIDs as people read them: most significant byte first (the image files hold
-// them least significant byte first).
-constexpr const char* kFullFeatureUid = "E002082F7C3A1E5B";
-constexpr const char* kUnsupportedUid = "E00204335DC1079E";
+// The samples' UIDs in the order the tag reports them, as the image files hold them.
+constexpr const char* kFullFeatureUid = "5B1E3A7C2F0802E0";
+constexpr const char* kUnsupportedUid = "9E07C15D330402E0";
 
 class JobEventsTest : public ::testing::TestWithParam<ReaderMode> {
 protected:
