@@ -118,9 +118,9 @@ TEST_P(JobEventsTest, NextDriverReachesTheHostOncePerRequest) {
 INSTANTIATE_TEST_SUITE_P(Readers, JobEventsTest, ::testing::Values(ReaderMode::NFC, ReaderMode::BLE),
                          readerName);
 
-TEST(JobEventPayload, NamesTheUidMostSignificantByteFirstOrNothing) {
+TEST(JobEventPayload, NamesTheUidInTheTagsOrderOrNothing) {
     EXPECT_EQ(jobEventPayload("read", true, Bytes{0x01, 0x02, 0xAB, 0xE0}, ""),
-              R"({"job":"read","message":"","outcome":"completed","uid":"E0AB0201"})");
+              R"({"job":"read","message":"","outcome":"completed","uid":"0102ABE0"})");
     EXPECT_EQ(json::parse(jobEventPayload("write", false, std::nullopt, "Write failed: x"))["uid"], nullptr);
     EXPECT_EQ(json::parse(jobEventPayload("write", false, Bytes{}, "x"))["uid"], nullptr);
 }
