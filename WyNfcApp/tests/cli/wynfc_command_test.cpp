@@ -1,6 +1,8 @@
 // The wynfc program as a user or a production-line script runs it: exit statuses, output
 // streams, and what it does to a driver.
 
+#include "wynfc_process.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -20,44 +22,16 @@ using ::testing::HasSubstr;
 
 const std::string kSamples = std::string(WYNFC_RESOURCES_DIR) + "/samples/";
 
-struct ProcessResult {
-    int status = -1;
-    std::string out;
-    std::string err;
+using wynfc::cli_test::ProcessResult;
+using wynfc::cli_test::readAll;
 
-    std::vector<json> jsonLines() const {
-        std::vector<json> lines;
-        std::istringstream stream(out);
-        for (std::string line; std::getline(stream, line);) {
-            lines.push_back(json::parse(line));
-        }
-        return lines;
-    }
-};
-
-// Files of this test process: CTest runs the tests as parallel processes.
 std::filesystem::path scratch(const std::string& name) {
-    const auto folder =
-        std::filesystem::path(WYNFC_BINARY_DIR) / "wynfc_command_test" / std::to_string(getpid());
-    std::filesystem::create_directories(folder);
-    return folder / name;
-}
-
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return wynfc::cli_test::scratchFile("wynfc_command_test", name);
 }
 
 // Runs wynfc with short timings; arguments are passed through the shell as given.
 ProcessResult wynfc(const std::string& arguments, const std::string& environment = "") {
-    const auto out = scratch("out.txt");
-    const auto err = scratch("err.txt");
-    const std::string command = environment + "WYNFC_TIME_SCALE=0.05 '" + std::string(WYNFC_CLI) + "' " +
-                                arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(out), readAll(err)};
+    return wynfc::cli_test::runWynfc("wynfc_command_test", arguments, environment);
 }
 
 class ReadCommandTest : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {};

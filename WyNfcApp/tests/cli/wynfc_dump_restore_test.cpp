@@ -3,6 +3,8 @@
 
 #include "platform/sim/tag_image.h"
 
+#include "wynfc_process.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -20,33 +22,15 @@ using ::testing::HasSubstr;
 
 const std::string kSamples = std::string(WYNFC_RESOURCES_DIR) + "/samples/";
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using Outcome = cli_test::ProcessResult;
+using cli_test::readAll;
 
 std::filesystem::path scratch(const std::string& name) {
-    const auto folder =
-        std::filesystem::path(WYNFC_BINARY_DIR) / "wynfc_dump_restore_test" / std::to_string(getpid());
-    std::filesystem::create_directories(folder);
-    return folder / name;
-}
-
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return cli_test::scratchFile("wynfc_dump_restore_test", name);
 }
 
 Outcome wynfc(const std::string& arguments, const char* timeScale = "0.05") {
-    const auto out = scratch("out.txt");
-    const auto err = scratch("err.txt");
-    const std::string command = "WYNFC_TIME_SCALE=" + std::string(timeScale) + " '" + std::string(WYNFC_CLI) +
-                                "' " + arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(out), readAll(err)};
+    return cli_test::runWynfc("wynfc_dump_restore_test", arguments, "", timeScale);
 }
 
 int blocksThatDiffer(const TagImage& a, const TagImage& b) {

@@ -1,6 +1,8 @@
 // wynfc program as a production line runs it: driver after driver on the simulated readers,
 // each one's record, the drivers as they are afterwards, and a run stopped by Ctrl-C.
 
+#include "wynfc_process.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -22,42 +24,19 @@ using ::testing::HasSubstr;
 const std::string kSamples = std::string(WYNFC_RESOURCES_DIR) + "/samples/";
 const std::string kShortAddress = "nfc_data_addr_dc_dali_addressing.short_address";
 
-struct ProcessResult {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using wynfc::cli_test::ProcessResult;
+using wynfc::cli_test::readAll;
 
 std::filesystem::path scratch(const std::string& name) {
-    const auto folder =
-        std::filesystem::path(WYNFC_BINARY_DIR) / "wynfc_program_test" / std::to_string(getpid());
-    std::filesystem::create_directories(folder);
-    return folder / name;
-}
-
-std::string readAll(const std::filesystem::path& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return wynfc::cli_test::scratchFile("wynfc_program_test", name);
 }
 
 std::vector<json> jsonLines(const std::string& text) {
-    std::vector<json> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(json::parse(line));
-    }
-    return lines;
+    return ProcessResult{0, text, ""}.jsonLines();
 }
 
 ProcessResult wynfc(const std::string& arguments) {
-    const auto out = scratch("out.txt");
-    const auto err = scratch("err.txt");
-    const std::string command = "WYNFC_TIME_SCALE=0.05 '" + std::string(WYNFC_CLI) + "' " + arguments +
-                                " >'" + out.string() + "' 2>'" + err.string() + "'";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readAll(out), readAll(err)};
+    return wynfc::cli_test::runWynfc("wynfc_program_test", arguments);
 }
 
 // A driver made from a shipped sample: its own UID (first byte `serial`); cut short, it has no
