@@ -132,14 +132,7 @@ TEST(WriteCommandTest, EachIntegerTypeTakesItsWholeRange) {
 TEST(WriteCommandTest, AWriteThatFailsAfterAGoodReadExitsOne) {
     // The image ends after the areas a read shows: the check block (255) cannot be written.
     json image = json::parse(readAll(kSamples + "full_feature.json"));
-    std::istringstream blocks(image["memory"].get<std::string>());
-    std::string memory;
-    std::string block;
-    for (int i = 0; i < 128 && blocks >> block; ++i) {
-        memory += (i == 0 ? "" : " ") + block;
-    }
-    image["blockCount"] = 128;
-    image["memory"] = memory;
+    wynfc::cli_test::cutShort(image);
     const auto cut = scratch("cut_short.json");
     std::ofstream(cut) << image.dump();
 

@@ -50,14 +50,7 @@ std::string makeDriver(const std::string& name, const std::string& sample, int s
     uid.replace(0, 2, first);
     image["uid"] = uid;
     if (cutShort) {
-        std::istringstream blocks(image["memory"].get<std::string>());
-        std::string memory;
-        std::string block;
-        for (int i = 0; i < 128 && blocks >> block; ++i) {
-            memory += (i == 0 ? "" : " ") + block;
-        }
-        image["blockCount"] = 128;
-        image["memory"] = memory;
+        wynfc::cli_test::cutShort(image);
     }
     const auto path = scratch(name + ".json");
     std::ofstream(path) << image.dump();

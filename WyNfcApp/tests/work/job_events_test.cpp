@@ -19,12 +19,7 @@ constexpr const char* kUnsupportedUid = "9E07C15D330402E0";
 class JobEventsTest : public ::testing::TestWithParam<ReaderMode> {
 protected:
     std::unique_ptr<WorkBench> bench(const std::string& sample = "full_feature") {
-        auto made = std::make_unique<WorkBench>(GetParam(), sample);
-        made->open();
-        if (GetParam() == ReaderMode::BLE) {
-            made->connectReader();
-        }
-        return made;
+        return WorkBench::opened(GetParam(), sample);
     }
 
     static std::vector<json> jobEvents(const WorkBench& b) {

@@ -15,12 +15,7 @@ class ReadWorkflowTest : public ::testing::TestWithParam<ReaderMode> {
 protected:
     // A bench in the test's reader mode, opened, with the reader connected in Bluetooth mode.
     std::unique_ptr<WorkBench> bench(const std::string& sample = "full_feature") {
-        auto made = std::make_unique<WorkBench>(GetParam(), sample);
-        made->open();
-        if (GetParam() == ReaderMode::BLE) {
-            made->connectReader();
-        }
-        return made;
+        return WorkBench::opened(GetParam(), sample);
     }
 };
 

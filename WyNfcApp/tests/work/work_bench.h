@@ -186,6 +186,17 @@ public:
         ASSERT_TRUE(page->bluetoothManager()->hasTransferCharacteristic());
     }
 
+    // A bench with the page open and, in Bluetooth mode, the reader connected: where most
+    // workflow tests start.
+    static std::unique_ptr<WorkBench> opened(ReaderMode mode, const std::string& sample = "full_feature") {
+        auto made = std::make_unique<WorkBench>(mode, sample);
+        made->open();
+        if (mode == ReaderMode::BLE) {
+            made->connectReader();
+        }
+        return made;
+    }
+
     // Puts the tag on the reader (Bluetooth) or into the field of the tag session (NFC).
     void presentTag() {
         if (page->mode() == ReaderMode::BLE) {
