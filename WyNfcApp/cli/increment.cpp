@@ -12,18 +12,8 @@ namespace {
 using nlohmann::json;
 
 // A decimal or 0x-hexadecimal number without a sign.
-std::optional<std::uint64_t> unsignedNumber(std::string text) {
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        text = text.substr(2);
-        base = 16;
-    }
-    std::uint64_t number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, base);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return number;
+std::optional<std::uint64_t> unsignedNumber(const std::string& text) {
+    return parseNumber<std::uint64_t>(text);
 }
 
 // The largest value of an item of the type, as the driver keeps it ("int" keeps bit 31

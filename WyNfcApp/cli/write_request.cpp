@@ -25,18 +25,7 @@ std::string trim(const std::string& text) {
 
 // A decimal or 0x-hexadecimal integer, sign allowed for decimals.
 std::optional<std::int64_t> integer(const std::string& text) {
-    std::string digits = trim(text);
-    int base = 10;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        digits = digits.substr(2);
-        base = 16;
-    }
-    std::int64_t number = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number, base);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
-        return std::nullopt;
-    }
-    return number;
+    return parseNumber<std::int64_t>(trim(text));
 }
 
 std::optional<std::uint64_t> unsignedDecimal(const std::string& text) {

@@ -4,10 +4,13 @@
 #include "cli/page_host.h"
 #include "data/json_records.h"
 
+#include <charconv>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace wynfc::cli {
@@ -23,6 +26,22 @@ struct ReadValues {
     std::optional<std::string> valueText(const MapArea& area, const std::string& item,
                                          const std::optional<std::string>& bit = std::nullopt) const;
 };
+
+// A whole decimal or 0x-hexadecimal number of type T, nothing around it (a minus sign only where
+// T has one); nothing when the text is not one or T cannot hold it.
+template <typename T> std::optional<T> parseNumber(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    T number{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return number;
+}
 
 // The values to write, grouped per area in the order first named.
 using WriteList = std::vector<WriteValuesType>;
